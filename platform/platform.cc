@@ -1,0 +1,157 @@
+#include "platform/platform.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+
+namespace lumvet::platform {
+
+namespace {
+
+// Taken when the program's static objects are built, before any entry routine.
+const std::chrono::steady_clock::time_point process_start = std::chrono::steady_clock::now();
+
+bool write_all(int fd, const std::uint8_t* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+PathKind path_kind(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return PathKind::missing;
+  return S_ISDIR(st.st_mode) ? PathKind::directory : PathKind::file;
+}
+
+bool file_id(const std::string& path, FileId& id) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return false;
+  id.device = static_cast<std::uint64_t>(st.st_dev);
+  id.inode = static_cast<std::uint64_t>(st.st_ino);
+  return true;
+}
+
+bool list_directory(const std::string& dir, std::vector<DirEntry>& entries) {
+  entries.clear();
+  DIR* d = ::opendir(dir.c_str());
+  if (d == nullptr) return false;
+  const int dfd = ::dirfd(d);
+  while (const dirent* e = ::readdir(d)) {
+    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+    DirEntry entry;
+    entry.name = e->d_name;
+    if (e->d_type == DT_DIR) {
+      entry.is_directory = true;
+    } else if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) {
+      struct stat st;
+      entry.is_directory = ::fstatat(dfd, e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+    }
+    entries.push_back(std::move(entry));
+  }
+  ::closedir(d);
+  std::sort(entries.begin(), entries.end(),
+            [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
+  return true;
+}
+
+bool has_jpg_suffix(std::string_view name) {
+  if (name.size() < 4) return false;
+  const std::string_view tail = name.substr(name.size() - 4);
+  auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+  return tail[0] == '.' && lower(tail[1]) == 'j' && lower(tail[2]) == 'p' && lower(tail[3]) == 'g';
+}
+
+std::vector<std::string> list_jpg_files(const std::string& dir) {
+  std::vector<DirEntry> entries;
+  std::vector<std::string> names;
+  if (!list_directory(dir, entries)) return names;
+  for (auto& e : entries) {
+    if (!e.is_directory && has_jpg_suffix(e.name)) names.push_back(std::move(e.name));
+  }
+  return names;
+}
+
+std::uint32_t tick_count_ms() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_BOOTTIME, &ts);
+  const std::uint64_t ms = static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
+                           static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
+  return static_cast<std::uint32_t>(ms);
+}
+
+void yield_thread() { ::sched_yield(); }
+
+std::int64_t calendar_time() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+std::int64_t elapsed_ms() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               process_start)
+      .count();
+}
+
+bool read_file(const std::string& path, std::vector<std::uint8_t>& bytes) {
+  bytes.clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  std::uint8_t buf[65536];
+  bool ok = true;
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ok = false;
+      break;
+    }
+    if (n == 0) break;
+    bytes.insert(bytes.end(), buf, buf + n);
+  }
+  ::close(fd);
+  return ok;
+}
+
+bool write_file_atomic(const std::string& path, const std::vector<std::uint8_t>& bytes,
+                       std::string& error) {
+  std::string tmp = path + ".tmpXXXXXX";
+  const int fd = ::mkstemp(tmp.data());
+  if (fd < 0) {
+    error = "cannot create " + tmp + ": " + std::strerror(errno);
+    return false;
+  }
+  bool ok = write_all(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
+  int saved = errno;
+  ok = (::close(fd) == 0) && ok;
+  if (ok) ::chmod(tmp.c_str(), 0644);
+  if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) {
+    saved = errno;
+    ok = false;
+  }
+  if (!ok) {
+    error = "cannot write " + path + ": " + std::strerror(saved != 0 ? saved : errno);
+    ::unlink(tmp.c_str());
+  }
+  return ok;
+}
+
+int online_cores() {
+  const long n = ::sysconf(_SC_NPROCESSORS_ONLN);
+  return n > 0 ? static_cast<int>(n) : 1;
+}
+
+}  // namespace lumvet::platform

@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs lumvet on the bundled sample photos.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh build
+if [ -x build/cli/lumvet ]; then
+  echo "\$ lumvet -R samples"
+  build/cli/lumvet -R samples
+else
+  echo "Built the libraries; the lumvet command line is not there yet."
+fi
