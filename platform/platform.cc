@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -147,6 +148,68 @@ bool write_file_atomic(const std::string& path, const std::vector<std::uint8_t>&
     ::unlink(tmp.c_str());
   }
   return ok;
+}
+
+bool read_file_prefix(const std::string& path, std::uint64_t limit,
+                      std::vector<std::uint8_t>& bytes) {
+  bytes.clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  std::uint8_t buf[65536];
+  bool ok = true;
+  while (bytes.size() < limit) {
+    const std::uint64_t want = std::min<std::uint64_t>(sizeof buf, limit - bytes.size());
+    const ssize_t n = ::read(fd, buf, static_cast<std::size_t>(want));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ok = false;
+      break;
+    }
+    if (n == 0) break;
+    bytes.insert(bytes.end(), buf, buf + n);
+  }
+  ::close(fd);
+  return ok;
+}
+
+ReplaceStatus replace_file(const std::string& path, const std::vector<std::uint8_t>& bytes,
+                           unsigned mode) {
+  std::string target = path;
+  struct stat st;
+  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+      target = real;
+      std::free(real);
+    }
+  }
+  mode_t file_mode;
+  if (::stat(target.c_str(), &st) == 0) {
+    // The file must be one we could open for writing, as a plain overwrite would.
+    const int probe = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (probe < 0) return ReplaceStatus::not_opened;
+    if (!S_ISREG(st.st_mode)) {
+      // Never rename over a device or a pipe: write to it.
+      ::fcntl(probe, F_SETFL, ::fcntl(probe, F_GETFL) & ~O_NONBLOCK);
+      const bool ok = write_all(probe, bytes.data(), bytes.size());
+      ::close(probe);
+      return ok ? ReplaceStatus::replaced : ReplaceStatus::write_failed;
+    }
+    ::close(probe);
+    file_mode = st.st_mode & 07777;
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    file_mode = static_cast<mode_t>(mode) & ~mask;
+  }
+  std::string tmp = target + ".tmpXXXXXX";
+  const int fd = ::mkstemp(tmp.data());
+  if (fd < 0) return ReplaceStatus::not_opened;
+  bool ok = ::fchmod(fd, file_mode) == 0 && write_all(fd, bytes.data(), bytes.size()) &&
+            ::fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  ok = ok && ::rename(tmp.c_str(), target.c_str()) == 0;
+  if (!ok) ::unlink(tmp.c_str());
+  return ok ? ReplaceStatus::replaced : ReplaceStatus::write_failed;
 }
 
 int online_cores() {

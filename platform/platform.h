@@ -56,6 +56,25 @@ bool read_file(const std::string& path, std::vector<std::uint8_t>& bytes);
 bool write_file_atomic(const std::string& path, const std::vector<std::uint8_t>& bytes,
                        std::string& error);
 
+// Reads the first `limit` bytes of a file, or all of it when it is shorter; memory
+// grows only with the data actually read. False when it cannot be opened or read.
+bool read_file_prefix(const std::string& path, std::uint64_t limit,
+                      std::vector<std::uint8_t>& bytes);
+
+enum class ReplaceStatus {
+  replaced,      // the file now holds exactly the bytes
+  not_opened,    // the file could not be opened or created for writing; nothing changed
+  write_failed,  // opened, but writing failed; an earlier file is left as it was
+};
+
+// Writes `bytes` in place of the file at `path`. A regular file (or a path that
+// does not exist yet) is replaced through a temporary file beside it that is
+// renamed over it, so a failed write never leaves a truncated file; a symbolic link
+// is followed; an existing file keeps its permission bits, a new one gets `mode`
+// less the umask. Anything else (a device, a pipe) is written in place.
+ReplaceStatus replace_file(const std::string& path, const std::vector<std::uint8_t>& bytes,
+                           unsigned mode);
+
 // Number of processors online (at least 1).
 int online_cores();
 
