@@ -127,29 +127,6 @@ bool read_file(const std::string& path, std::vector<std::uint8_t>& bytes) {
   return ok;
 }
 
-bool write_file_atomic(const std::string& path, const std::vector<std::uint8_t>& bytes,
-                       std::string& error) {
-  std::string tmp = path + ".tmpXXXXXX";
-  const int fd = ::mkstemp(tmp.data());
-  if (fd < 0) {
-    error = "cannot create " + tmp + ": " + std::strerror(errno);
-    return false;
-  }
-  bool ok = write_all(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
-  int saved = errno;
-  ok = (::close(fd) == 0) && ok;
-  if (ok) ::chmod(tmp.c_str(), 0644);
-  if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) {
-    saved = errno;
-    ok = false;
-  }
-  if (!ok) {
-    error = "cannot write " + path + ": " + std::strerror(saved != 0 ? saved : errno);
-    ::unlink(tmp.c_str());
-  }
-  return ok;
-}
-
 bool read_file_prefix(const std::string& path, std::uint64_t limit,
                       std::vector<std::uint8_t>& bytes) {
   bytes.clear();

@@ -50,12 +50,6 @@ std::int64_t elapsed_ms();
 // Reads a whole file. False when it cannot be opened or read.
 bool read_file(const std::string& path, std::vector<std::uint8_t>& bytes);
 
-// Writes `bytes` to a temporary file beside `path` and renames it over `path`, so
-// a failed write never leaves a truncated file in place of a good one. On failure
-// returns false, removes the temporary file and describes the error in `error`.
-bool write_file_atomic(const std::string& path, const std::vector<std::uint8_t>& bytes,
-                       std::string& error);
-
 // Reads the first `limit` bytes of a file, or all of it when it is shorter; memory
 // grows only with the data actually read. False when it cannot be opened or read.
 bool read_file_prefix(const std::string& path, std::uint64_t limit,
