@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "imaging/imaging.h"
+#include "platform/platform.h"
 #include "tests/imaging/image_writers.h"
 #include "tests/support/test_support.h"
 
@@ -74,6 +75,14 @@ TEST_F(DecodeTest, JpegMatchesDjpegForEverySamplingAndMode) {
     ASSERT_TRUE(testing::write_jpeg(path, textured_bitmap(c.width, c.height), c.options));
     expect_equals_djpeg(path);
   }
+}
+
+TEST_F(DecodeTest, SamplePhotosMatchDjpeg) {
+  if (testing::djpeg_program().empty()) GTEST_SKIP() << "djpeg (libjpeg-turbo-progs) not installed";
+  const std::string folder = std::string(LUMVET_SOURCE_DIR) + "/samples";
+  const std::vector<std::string> names = platform::list_jpg_files(folder);
+  ASSERT_FALSE(names.empty());
+  for (const std::string& name : names) expect_equals_djpeg(folder + "/" + name);
 }
 
 TEST_F(DecodeTest, CmykUsesInvertedValuesTimesBlack) {

@@ -13,6 +13,7 @@
 #include <png.h>
 #include <tiffio.h>
 
+#include "platform/platform.h"
 #include "tests/support/test_support.h"
 
 namespace lumvet::testing {
@@ -277,10 +278,12 @@ bool djpeg_decode(const std::string& jpeg_path, const std::string& scratch_dir, 
   const std::string program = djpeg_program();
   if (program.empty()) return false;
   const std::string ppm = scratch_dir + "/reference.pnm";
+  std::remove(ppm.c_str());  // a fresh file: overwriting one in place makes ext4 flush it
   const RunResult run = run_program(program, {"-ppm", "-outfile", ppm, jpeg_path});
   // djpeg exits with 2 after warnings (a truncated file), still writing the image.
   if (run.exit_code != 0 && run.exit_code != 2) return false;
-  const std::vector<std::uint8_t> bytes = read_bytes(ppm);
+  std::vector<std::uint8_t> bytes;
+  if (!platform::read_file(ppm, bytes)) return false;
   std::size_t pos = 0;
   auto token = [&]() {
     while (pos < bytes.size() && std::isspace(bytes[pos])) ++pos;
@@ -297,10 +300,8 @@ bool djpeg_decode(const std::string& jpeg_path, const std::string& scratch_dir, 
   const std::size_t pixels = static_cast<std::size_t>(out.width) * static_cast<std::size_t>(out.height);
   const std::size_t channels = magic == "P6" ? 3 : 1;
   if (bytes.size() - pos != pixels * channels) return false;
-  out.rgb.clear();
-  for (std::size_t i = 0; i < pixels; ++i) {
-    for (std::size_t c = 0; c < 3; ++c) out.rgb.push_back(bytes[pos + i * channels + (channels == 3 ? c : 0)]);
-  }
+  out.rgb.resize(pixels * 3);
+  for (std::size_t i = 0; i < pixels * 3; ++i) out.rgb[i] = bytes[pos + (channels == 3 ? i : i / 3)];
   return true;
 }
 
