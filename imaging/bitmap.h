@@ -29,7 +29,9 @@ struct Bitmap32 {
 
   std::size_t stride() const { return static_cast<std::size_t>(width) * 4; }
   std::size_t byte_size() const { return stride() * static_cast<std::size_t>(height); }
-  std::uint8_t* row(std::int32_t y) { return pixels.get() + stride() * static_cast<std::size_t>(y); }
+  std::uint8_t* row(std::int32_t y) {
+    return pixels.get() + stride() * static_cast<std::size_t>(y);
+  }
   const std::uint8_t* row(std::int32_t y) const {
     return pixels.get() + stride() * static_cast<std::size_t>(y);
   }

@@ -32,7 +32,8 @@ namespace {
 
 int read_callback(void* user, char* data, int size) {
   if (size <= 0) return 0;
-  return static_cast<int>(std::fread(data, 1, static_cast<std::size_t>(size), static_cast<std::FILE*>(user)));
+  return static_cast<int>(
+      std::fread(data, 1, static_cast<std::size_t>(size), static_cast<std::FILE*>(user)));
 }
 
 void skip_callback(void* user, int n) { std::fseek(static_cast<std::FILE*>(user), n, SEEK_CUR); }
@@ -62,7 +63,8 @@ bool read_bmp_size(std::FILE* file, std::int64_t& width, std::int64_t& height) {
     if (height < 0) height = -height;
     bits_per_pixel = le16(head + 28);
   }
-  if (!image_size_allowed(width, height) || bits_per_pixel <= 0 || bits_per_pixel > 32) return false;
+  if (!image_size_allowed(width, height) || bits_per_pixel <= 0 || bits_per_pixel > 32)
+    return false;
   const std::int64_t row_bytes = (width * bits_per_pixel + 31) / 32 * 4;
   if (std::fseek(file, 0, SEEK_END) != 0) return false;
   const long file_size = std::ftell(file);

@@ -51,12 +51,23 @@ std::optional<Bitmap32> decode_image_file(const std::string& path, std::int32_t 
   Bitmap32 bitmap;
   bool ok = false;
   switch (sniff_image_format(head, got)) {
-    case ImageFormat::jpeg: ok = detail::decode_jpeg(file.get(), bitmap); break;
-    case ImageFormat::png: ok = detail::decode_png(file.get(), bitmap); break;
-    case ImageFormat::gif: ok = detail::decode_gif(file.get(), bitmap); break;
-    case ImageFormat::tiff: ok = detail::decode_tiff(file.get(), bitmap); break;
-    case ImageFormat::bmp: ok = detail::decode_bmp(file.get(), bitmap); break;
-    case ImageFormat::unknown: break;
+    case ImageFormat::jpeg:
+      ok = detail::decode_jpeg(file.get(), bitmap);
+      break;
+    case ImageFormat::png:
+      ok = detail::decode_png(file.get(), bitmap);
+      break;
+    case ImageFormat::gif:
+      ok = detail::decode_gif(file.get(), bitmap);
+      break;
+    case ImageFormat::tiff:
+      ok = detail::decode_tiff(file.get(), bitmap);
+      break;
+    case ImageFormat::bmp:
+      ok = detail::decode_bmp(file.get(), bitmap);
+      break;
+    case ImageFormat::unknown:
+      break;
   }
   if (!ok || !bitmap.pixels || bitmap.width <= 0 || bitmap.height <= 0) return std::nullopt;
   if (max_width != 0 && max_height != 0 &&

@@ -21,8 +21,8 @@ namespace {
 
 int read_from_file(GifFileType* gif, GifByteType* buffer, int length) {
   if (length <= 0) return 0;
-  return static_cast<int>(
-      std::fread(buffer, 1, static_cast<std::size_t>(length), static_cast<std::FILE*>(gif->UserData)));
+  return static_cast<int>(std::fread(buffer, 1, static_cast<std::size_t>(length),
+                                     static_cast<std::FILE*>(gif->UserData)));
 }
 
 // Draws the image whose descriptor record comes next.

@@ -58,8 +58,8 @@ bool read_png(PngJob* job) {
   png_get_IHDR(png, info, &width, &height, &bit_depth, &color_type, nullptr, nullptr, nullptr);
   if (!image_size_allowed(width, height)) return false;
 
-  const bool alpha = (color_type & PNG_COLOR_MASK_ALPHA) != 0 ||
-                     png_get_valid(png, info, PNG_INFO_tRNS) != 0;
+  const bool alpha =
+      (color_type & PNG_COLOR_MASK_ALPHA) != 0 || png_get_valid(png, info, PNG_INFO_tRNS) != 0;
   if (bit_depth == 16) png_set_strip_16(png);
   png_set_expand(png);  // palette -> RGB, gray below 8 bits -> 8, tRNS -> alpha
   if ((color_type & PNG_COLOR_MASK_COLOR) == 0) png_set_gray_to_rgb(png);

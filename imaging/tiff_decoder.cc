@@ -28,14 +28,16 @@ std::FILE* file_of(thandle_t handle) { return static_cast<std::FILE*>(handle); }
 
 tmsize_t read_proc(thandle_t handle, void* buffer, tmsize_t size) {
   if (size <= 0) return 0;
-  return static_cast<tmsize_t>(std::fread(buffer, 1, static_cast<std::size_t>(size), file_of(handle)));
+  return static_cast<tmsize_t>(
+      std::fread(buffer, 1, static_cast<std::size_t>(size), file_of(handle)));
 }
 
 tmsize_t write_proc(thandle_t, void*, tmsize_t) { return -1; }
 
 toff_t seek_proc(thandle_t handle, toff_t offset, int whence) {
   if (offset > static_cast<toff_t>(INT64_MAX)) return static_cast<toff_t>(-1);
-  if (::fseeko(file_of(handle), static_cast<off_t>(offset), whence) != 0) return static_cast<toff_t>(-1);
+  if (::fseeko(file_of(handle), static_cast<off_t>(offset), whence) != 0)
+    return static_cast<toff_t>(-1);
   const off_t at = ::ftello(file_of(handle));
   return at < 0 ? static_cast<toff_t>(-1) : static_cast<toff_t>(at);
 }

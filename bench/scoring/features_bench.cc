@@ -34,7 +34,8 @@ int main(int argc, char** argv) {
   for (int i = 0; i < draws; ++i) {
     const auto t0 = std::chrono::steady_clock::now();
     lumvet::extract_patch_features(bitmap, features, rs);
-    const double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - t0).count();
+    const double ns =
+        std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - t0).count();
     ns_per_pixel.push_back(ns / static_cast<double>(pixels_per_draw));
     checksum += features[0];
   }

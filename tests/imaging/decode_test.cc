@@ -89,9 +89,8 @@ TEST_F(DecodeTest, CmykUsesInvertedValuesTimesBlack) {
   // One uniform CMYK colour survives JPEG exactly: C M Y K = 200 100 50 128 gives
   // R = (200*128 + 127)/255 = 100, G = (100*128 + 127)/255 = 50, B = (50*128 + 127)/255 = 25.
   const std::string path = dir.file("cmyk.jpg");
-  const Bitmap32 src = testing::make_test_bitmap(16, 16, [](int, int, std::uint8_t* p) {
-    p[0] = 200, p[1] = 100, p[2] = 50, p[3] = 128;
-  });
+  const Bitmap32 src = testing::make_test_bitmap(
+      16, 16, [](int, int, std::uint8_t* p) { p[0] = 200, p[1] = 100, p[2] = 50, p[3] = 128; });
   ASSERT_TRUE(testing::write_jpeg(path, src, {100, 1, 1, false, 0, JpegColor::cmyk}));
   const Bitmap32 b = decode(path);
   ASSERT_EQ(b.width, 16);
@@ -181,7 +180,7 @@ std::vector<PngCase> png_cases() {
     PngCase c{"palette1", png_image(9, 1, PNG_COLOR_TYPE_PALETTE, 1), {}};
     c.image.palette = {1, 2, 3, 250, 251, 252};
     c.image.data = {0b10000000, 0b10000000};
-    c.expected = {{250, 251, 252}, {1, 2, 3}, {1, 2, 3}, {1, 2, 3}, {1, 2, 3},
+    c.expected = {{250, 251, 252}, {1, 2, 3}, {1, 2, 3}, {1, 2, 3},      {1, 2, 3},
                   {1, 2, 3},       {1, 2, 3}, {1, 2, 3}, {250, 251, 252}};
     cases.push_back(c);
   }
@@ -204,8 +203,10 @@ std::vector<PngCase> png_cases() {
       const auto v = static_cast<std::uint8_t>(i * 3);
       const auto a = static_cast<std::uint8_t>(i % 2 ? 255 : 0);
       c.image.data.insert(c.image.data.end(), {v, std::uint8_t(v + 1), std::uint8_t(v + 2), a});
-      if (a == 255) c.expected.push_back({v, v + 1, v + 2});
-      else c.expected.push_back({255, 255, 255});
+      if (a == 255)
+        c.expected.push_back({v, v + 1, v + 2});
+      else
+        c.expected.push_back({255, 255, 255});
     }
     cases.push_back(c);
   }
@@ -262,7 +263,8 @@ TEST_F(DecodeTest, GifFirstFrameOnWhiteWithTransparency) {
 TEST_F(DecodeTest, GifInterlacedWithLocalPalette) {
   testing::GifFrame frame;
   frame.width = 3, frame.height = 11, frame.interlaced = true;
-  for (int y = 0; y < 11; ++y) frame.indices.insert(frame.indices.end(), 3, static_cast<std::uint8_t>(y % 4));
+  for (int y = 0; y < 11; ++y)
+    frame.indices.insert(frame.indices.end(), 3, static_cast<std::uint8_t>(y % 4));
   frame.local_palette = {0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3};
   const std::string path = dir.file("interlaced.gif");
   ASSERT_TRUE(testing::write_gif(path, 3, 11, {}, {frame}));
@@ -272,7 +274,8 @@ TEST_F(DecodeTest, GifInterlacedWithLocalPalette) {
 }
 
 TEST_F(DecodeTest, TiffRgbGrayAndAlpha) {
-  const std::vector<std::uint8_t> rgb = {1, 2, 3, 4, 5, 6, 7, 8, 9, 250, 251, 252, 13, 14, 15, 16, 17, 18};
+  const std::vector<std::uint8_t> rgb = {1,   2,   3,   4,  5,  6,  7,  8,  9,
+                                         250, 251, 252, 13, 14, 15, 16, 17, 18};
   ASSERT_TRUE(testing::write_tiff(dir.file("rgb.tif"), 3, 2, 3, rgb));
   const Bitmap32 b = decode(dir.file("rgb.tif"));
   ASSERT_EQ(b.width, 3);
@@ -284,7 +287,8 @@ TEST_F(DecodeTest, TiffRgbGrayAndAlpha) {
   }
   ASSERT_TRUE(testing::write_tiff(dir.file("gray.tif"), 2, 1, 1, {7, 200}));
   const Bitmap32 g = decode(dir.file("gray.tif"));
-  EXPECT_EQ((std::array<int, 3>{g.row(0)[0], g.row(0)[1], g.row(0)[2]}), (std::array<int, 3>{7, 7, 7}));
+  EXPECT_EQ((std::array<int, 3>{g.row(0)[0], g.row(0)[1], g.row(0)[2]}),
+            (std::array<int, 3>{7, 7, 7}));
   // Unassociated alpha over white follows the same formula as PNG.
   ASSERT_TRUE(testing::write_tiff(dir.file("rgba.tif"), 3, 1, 4,
                                   {200, 0, 255, 100, 0, 0, 0, 128, 9, 9, 9, 0}));
@@ -316,8 +320,10 @@ TEST_F(DecodeTest, BmpBottomUpTopDownAndPalette) {
                        testing::bmp_bytes_8(3, 2, {0, 1, 1, 1, 0, 0}, {9, 8, 7, 200, 100, 50}));
   const Bitmap32 p = decode(dir.file("palette.bmp"));
   ASSERT_EQ(p.width, 3);
-  EXPECT_EQ((std::array<int, 3>{p.row(0)[2], p.row(0)[1], p.row(0)[0]}), (std::array<int, 3>{9, 8, 7}));
-  EXPECT_EQ((std::array<int, 3>{p.row(1)[2], p.row(1)[1], p.row(1)[0]}), (std::array<int, 3>{200, 100, 50}));
+  EXPECT_EQ((std::array<int, 3>{p.row(0)[2], p.row(0)[1], p.row(0)[0]}),
+            (std::array<int, 3>{9, 8, 7}));
+  EXPECT_EQ((std::array<int, 3>{p.row(1)[2], p.row(1)[1], p.row(1)[0]}),
+            (std::array<int, 3>{200, 100, 50}));
 }
 
 TEST(CompositeOverWhite, Formula) {

@@ -49,8 +49,10 @@ TEST_F(FileScoringTest, UniformImagesScore304) {
 TEST_F(FileScoringTest, RefusedFilesScoreZeroAndDrawNothing) {
   testing::write_text(dir.file("x.jpg"), "not an image");
   // Decodable, but an aspect ratio of 200:1 or more leaves no room for patches.
-  ASSERT_TRUE(testing::write_png(dir.file("thin.png"), testing::make_uniform_bitmap(1, 800, 1, 2, 3)));
-  ASSERT_TRUE(testing::write_png(dir.file("flat.png"), testing::make_uniform_bitmap(800, 1, 1, 2, 3)));
+  ASSERT_TRUE(
+      testing::write_png(dir.file("thin.png"), testing::make_uniform_bitmap(1, 800, 1, 2, 3)));
+  ASSERT_TRUE(
+      testing::write_png(dir.file("flat.png"), testing::make_uniform_bitmap(800, 1, 1, 2, 3)));
   for (const char* name : {"missing.jpg", "x.jpg", "thin.png", "flat.png"}) {
     RandomState rs{12345};
     const FileScore s = score_image_file_checked(model, dir.file(name), FEATURE_SCALE, rs);

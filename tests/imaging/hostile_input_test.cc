@@ -34,7 +34,8 @@ class HostileInputTest : public ::testing::Test {
   // Decodes `path` with nothing printed; returns the result.
   std::optional<Bitmap32> quiet_decode(const std::string& path) {
     std::optional<Bitmap32> result;
-    const std::string printed = testing::capture_process_output([&] { result = load_bitmap32(path); });
+    const std::string printed =
+        testing::capture_process_output([&] { result = load_bitmap32(path); });
     EXPECT_EQ(printed, "") << path;
     return result;
   }
@@ -66,8 +67,9 @@ TEST_F(HostileInputTest, NotAnImageFile) {
   ASSERT_EQ(::mkfifo(dir.file("fifo.jpg").c_str(), 0600), 0);
   EXPECT_FALSE(quiet_decode(dir.file("fifo.jpg")));
   // Only the signature of each format.
-  for (const std::string& magic : {std::string("\xFF\xD8\xFF", 3), std::string("\x89PNG\r\n\x1A\n", 8),
-                                  std::string("GIF89a"), std::string("II*\0", 4), std::string("BM")}) {
+  for (const std::string& magic :
+       {std::string("\xFF\xD8\xFF", 3), std::string("\x89PNG\r\n\x1A\n", 8), std::string("GIF89a"),
+        std::string("II*\0", 4), std::string("BM")}) {
     testing::write_text(dir.file("magic_only"), magic);
     EXPECT_FALSE(quiet_decode(dir.file("magic_only"))) << magic;
   }
@@ -75,7 +77,8 @@ TEST_F(HostileInputTest, NotAnImageFile) {
 
 TEST_F(HostileInputTest, TruncatedJpegDecodesWhatIsThereLikeLibjpeg) {
   for (bool progressive : {false, true}) {
-    std::vector<std::uint8_t> bytes = jpeg_bytes(64, 64, {90, 2, 2, progressive, 0, JpegColor::ycc});
+    std::vector<std::uint8_t> bytes =
+        jpeg_bytes(64, 64, {90, 2, 2, progressive, 0, JpegColor::ycc});
     bytes.resize(bytes.size() * 2 / 3);
     const std::string path = dir.file("truncated.jpg");
     testing::write_bytes(path, bytes);
@@ -113,8 +116,10 @@ std::vector<std::uint8_t> patch_jpeg_size(std::vector<std::uint8_t> jpeg, bool p
   std::size_t at = 2;
   while (at + 8 < jpeg.size() && !(jpeg[at] == 0xFF && jpeg[at + 1] == sof)) ++at;
   if (at + 8 >= jpeg.size()) return {};
-  jpeg[at + 5] = static_cast<std::uint8_t>(height >> 8), jpeg[at + 6] = static_cast<std::uint8_t>(height);
-  jpeg[at + 7] = static_cast<std::uint8_t>(width >> 8), jpeg[at + 8] = static_cast<std::uint8_t>(width);
+  jpeg[at + 5] = static_cast<std::uint8_t>(height >> 8),
+            jpeg[at + 6] = static_cast<std::uint8_t>(height);
+  jpeg[at + 7] = static_cast<std::uint8_t>(width >> 8),
+            jpeg[at + 8] = static_cast<std::uint8_t>(width);
   return jpeg;
 }
 
@@ -155,8 +160,9 @@ TEST_F(HostileInputTest, HugeHeadersAreRefused) {
 TEST_F(HostileInputTest, HugeProgressiveJpegIsRefusedFromItsHeader) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   const std::string path = dir.file("huge_progressive.jpg");
-  testing::write_bytes(path, patch_jpeg_size(jpeg_bytes(16, 16, {90, 2, 2, true, 0, JpegColor::ycc}),
-                                             true, 60000, 60000));
+  testing::write_bytes(
+      path,
+      patch_jpeg_size(jpeg_bytes(16, 16, {90, 2, 2, true, 0, JpegColor::ycc}), true, 60000, 60000));
   EXPECT_EXIT(
       {
         const bool refused = !load_bitmap32(path).has_value();

@@ -39,15 +39,21 @@ bool write_jpeg(const std::string& path, const Bitmap32& bitmap, const JpegOptio
       c.comp_info[0].v_samp_factor = options.v_samp;
       for (int i = 1; i < 3; ++i) c.comp_info[i].h_samp_factor = c.comp_info[i].v_samp_factor = 1;
       break;
-    case JpegColor::gray: jpeg_set_colorspace(&c, JCS_GRAYSCALE); break;
-    case JpegColor::cmyk: break;
-    case JpegColor::ycck: jpeg_set_colorspace(&c, JCS_YCCK); break;
+    case JpegColor::gray:
+      jpeg_set_colorspace(&c, JCS_GRAYSCALE);
+      break;
+    case JpegColor::cmyk:
+      break;
+    case JpegColor::ycck:
+      jpeg_set_colorspace(&c, JCS_YCCK);
+      break;
   }
   if (options.progressive) jpeg_simple_progression(&c);
   c.restart_in_rows = options.restart_rows;
   jpeg_start_compress(&c, TRUE);
   while (c.next_scanline < c.image_height) {
-    JSAMPROW row = const_cast<std::uint8_t*>(bitmap.row(static_cast<std::int32_t>(c.next_scanline)));
+    JSAMPROW row =
+        const_cast<std::uint8_t*>(bitmap.row(static_cast<std::int32_t>(c.next_scanline)));
     jpeg_write_scanlines(&c, &row, 1);
   }
   jpeg_finish_compress(&c);
@@ -58,10 +64,17 @@ bool write_jpeg(const std::string& path, const Bitmap32& bitmap, const JpegOptio
 std::size_t png_row_bytes(const PngImage& image) {
   int channels = 1;
   switch (image.color_type) {
-    case PNG_COLOR_TYPE_RGB: channels = 3; break;
-    case PNG_COLOR_TYPE_GRAY_ALPHA: channels = 2; break;
-    case PNG_COLOR_TYPE_RGB_ALPHA: channels = 4; break;
-    default: break;
+    case PNG_COLOR_TYPE_RGB:
+      channels = 3;
+      break;
+    case PNG_COLOR_TYPE_GRAY_ALPHA:
+      channels = 2;
+      break;
+    case PNG_COLOR_TYPE_RGB_ALPHA:
+      channels = 4;
+      break;
+    default:
+      break;
   }
   return (static_cast<std::size_t>(image.width) * channels * image.bit_depth + 7) / 8;
 }
@@ -77,8 +90,8 @@ bool write_png(const std::string& path, const PngImage& image) {
     return false;
   }
   png_init_io(png, f);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(image.width), static_cast<png_uint_32>(image.height),
-               image.bit_depth, image.color_type,
+  png_set_IHDR(png, info, static_cast<png_uint_32>(image.width),
+               static_cast<png_uint_32>(image.height), image.bit_depth, image.color_type,
                image.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   std::vector<png_color> palette;
@@ -87,8 +100,8 @@ bool write_png(const std::string& path, const PngImage& image) {
   }
   if (!palette.empty()) png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
   if (!image.palette_alpha.empty()) {
-    png_set_tRNS(png, info, image.palette_alpha.data(), static_cast<int>(image.palette_alpha.size()),
-                 nullptr);
+    png_set_tRNS(png, info, image.palette_alpha.data(),
+                 static_cast<int>(image.palette_alpha.size()), nullptr);
   } else if (!image.transparent.empty()) {
     png_color_16 t{};
     if (image.transparent.size() == 1) {
@@ -119,7 +132,8 @@ bool write_png(const std::string& path, const Bitmap32& bitmap) {
   image.color_type = PNG_COLOR_TYPE_RGB;
   for (int y = 0; y < bitmap.height; ++y) {
     const std::uint8_t* p = bitmap.row(y);
-    for (int x = 0; x < bitmap.width; ++x, p += 4) image.data.insert(image.data.end(), {p[2], p[1], p[0]});
+    for (int x = 0; x < bitmap.width; ++x, p += 4)
+      image.data.insert(image.data.end(), {p[2], p[1], p[0]});
   }
   return write_png(path, image);
 }
@@ -130,14 +144,16 @@ ColorMapObject* make_color_map(const std::vector<std::uint8_t>& rgb) {
   int count = 2;
   while (count * 3 < static_cast<int>(rgb.size())) count *= 2;
   std::vector<GifColorType> colors(static_cast<std::size_t>(count), GifColorType{0, 0, 0});
-  for (std::size_t i = 0; i + 2 < rgb.size(); i += 3) colors[i / 3] = {rgb[i], rgb[i + 1], rgb[i + 2]};
+  for (std::size_t i = 0; i + 2 < rgb.size(); i += 3)
+    colors[i / 3] = {rgb[i], rgb[i + 1], rgb[i + 2]};
   return GifMakeMapObject(count, colors.data());
 }
 
 }  // namespace
 
 bool write_gif(const std::string& path, int screen_width, int screen_height,
-               const std::vector<std::uint8_t>& global_palette, const std::vector<GifFrame>& frames) {
+               const std::vector<std::uint8_t>& global_palette,
+               const std::vector<GifFrame>& frames) {
   int error = 0;
   GifFileType* gif = EGifOpenFileName(path.c_str(), false, &error);
   if (gif == nullptr) return false;
@@ -152,7 +168,8 @@ bool write_gif(const std::string& path, int screen_width, int screen_height,
       const std::size_t n = EGifGCBToExtension(&gcb, ext);
       ok = ok && EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, static_cast<int>(n), ext) == GIF_OK;
     }
-    ColorMapObject* local = frame.local_palette.empty() ? nullptr : make_color_map(frame.local_palette);
+    ColorMapObject* local =
+        frame.local_palette.empty() ? nullptr : make_color_map(frame.local_palette);
     ok = ok && EGifPutImageDesc(gif, frame.left, frame.top, frame.width, frame.height,
                                 frame.interlaced, local) == GIF_OK;
     GifFreeMapObject(local);
@@ -244,13 +261,15 @@ std::vector<std::uint8_t> bmp_bytes_24(const Bitmap32& bitmap, bool top_down) {
     const int y = top_down ? i : bitmap.height - 1 - i;
     const std::uint8_t* p = bitmap.row(y);
     std::size_t written = 0;
-    for (int x = 0; x < bitmap.width; ++x, p += 4, written += 3) b.insert(b.end(), {p[0], p[1], p[2]});
+    for (int x = 0; x < bitmap.width; ++x, p += 4, written += 3)
+      b.insert(b.end(), {p[0], p[1], p[2]});
     for (; written < stride; ++written) b.push_back(0);
   }
   return b;
 }
 
-std::vector<std::uint8_t> bmp_bytes_8(int width, int height, const std::vector<std::uint8_t>& indices,
+std::vector<std::uint8_t> bmp_bytes_8(int width, int height,
+                                      const std::vector<std::uint8_t>& indices,
                                       const std::vector<std::uint8_t>& palette) {
   const std::size_t stride = (static_cast<std::size_t>(width) + 3) & ~std::size_t{3};
   const auto entries = static_cast<std::uint32_t>(palette.size() / 3);
@@ -274,7 +293,8 @@ std::string djpeg_program() {
   return "";
 }
 
-bool djpeg_decode(const std::string& jpeg_path, const std::string& scratch_dir, ReferenceImage& out) {
+bool djpeg_decode(const std::string& jpeg_path, const std::string& scratch_dir,
+                  ReferenceImage& out) {
   const std::string program = djpeg_program();
   if (program.empty()) return false;
   const std::string ppm = scratch_dir + "/reference.pnm";
@@ -297,11 +317,13 @@ bool djpeg_decode(const std::string& jpeg_path, const std::string& scratch_dir, 
   const int maxval = std::atoi(token().c_str());
   ++pos;  // the single whitespace before the samples
   if ((magic != "P6" && magic != "P5") || maxval != 255) return false;
-  const std::size_t pixels = static_cast<std::size_t>(out.width) * static_cast<std::size_t>(out.height);
+  const std::size_t pixels =
+      static_cast<std::size_t>(out.width) * static_cast<std::size_t>(out.height);
   const std::size_t channels = magic == "P6" ? 3 : 1;
   if (bytes.size() - pos != pixels * channels) return false;
   out.rgb.resize(pixels * 3);
-  for (std::size_t i = 0; i < pixels * 3; ++i) out.rgb[i] = bytes[pos + (channels == 3 ? i : i / 3)];
+  for (std::size_t i = 0; i < pixels * 3; ++i)
+    out.rgb[i] = bytes[pos + (channels == 3 ? i : i / 3)];
   return true;
 }
 
@@ -346,7 +368,8 @@ std::string capture_process_output(const std::function<void()>& body) {
   std::string text;
   ::lseek(fd, 0, SEEK_SET);
   char buf[4096];
-  for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) text.append(buf, static_cast<std::size_t>(n));
+  for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;)
+    text.append(buf, static_cast<std::size_t>(n));
   ::close(fd);
   return text;
 }

@@ -34,10 +34,10 @@ struct PngImage {
   int color_type = 0;  // PNG_COLOR_TYPE_*
   int bit_depth = 8;
   bool interlaced = false;
-  std::vector<std::uint8_t> data;              // height rows, each packed, no filter byte
-  std::vector<std::uint8_t> palette;           // r, g, b triples
-  std::vector<std::uint8_t> palette_alpha;     // tRNS for palettes
-  std::vector<std::uint16_t> transparent;      // tRNS gray (1 value) or rgb (3 values)
+  std::vector<std::uint8_t> data;           // height rows, each packed, no filter byte
+  std::vector<std::uint8_t> palette;        // r, g, b triples
+  std::vector<std::uint8_t> palette_alpha;  // tRNS for palettes
+  std::vector<std::uint16_t> transparent;   // tRNS gray (1 value) or rgb (3 values)
 };
 bool write_png(const std::string& path, const PngImage& image);
 // An 8-bit RGB PNG of the bitmap's pixels.
@@ -48,12 +48,13 @@ std::size_t png_row_bytes(const PngImage& image);
 struct GifFrame {
   int left = 0, top = 0, width = 0, height = 0;
   bool interlaced = false;
-  std::vector<std::uint8_t> indices;  // width * height, row by row in picture order
+  std::vector<std::uint8_t> indices;        // width * height, row by row in picture order
   std::vector<std::uint8_t> local_palette;  // r, g, b triples, or empty
   int transparent = -1;
 };
 bool write_gif(const std::string& path, int screen_width, int screen_height,
-               const std::vector<std::uint8_t>& global_palette, const std::vector<GifFrame>& frames);
+               const std::vector<std::uint8_t>& global_palette,
+               const std::vector<GifFrame>& frames);
 
 // 8-bit TIFF: channels 1 (gray), 3 (RGB) or 4 (RGB + unassociated alpha); samples
 // interleaved, row by row.
@@ -64,7 +65,8 @@ bool write_tiff(const std::string& path, int width, int height, int channels,
 // (top_down) with a negative height.
 std::vector<std::uint8_t> bmp_bytes_24(const Bitmap32& bitmap, bool top_down);
 // 8-bit palette BMP; palette entries r, g, b.
-std::vector<std::uint8_t> bmp_bytes_8(int width, int height, const std::vector<std::uint8_t>& indices,
+std::vector<std::uint8_t> bmp_bytes_8(int width, int height,
+                                      const std::vector<std::uint8_t>& indices,
                                       const std::vector<std::uint8_t>& palette);
 
 // Pixels decoded by djpeg (-ppm; RGB triples, gray expanded) and their size.
@@ -75,7 +77,8 @@ struct ReferenceImage {
 };
 // Path of djpeg, or empty when it is not installed.
 std::string djpeg_program();
-bool djpeg_decode(const std::string& jpeg_path, const std::string& scratch_dir, ReferenceImage& out);
+bool djpeg_decode(const std::string& jpeg_path, const std::string& scratch_dir,
+                  ReferenceImage& out);
 
 // The first mismatch between a bitmap and reference RGB pixels, as text; empty
 // when every pixel agrees and the reserved bytes are 255.
