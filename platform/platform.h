@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,6 +47,11 @@ void yield_thread();
 std::int64_t calendar_time();
 // Wall-clock milliseconds since the process started (steady clock).
 std::int64_t elapsed_ms();
+
+// Opens a regular file for binary reading; null when the path cannot be opened or
+// names something else (a directory, FIFO or device), so that no read can block
+// or run for ever.
+std::FILE* open_regular_file(const std::string& path);
 
 // Reads a whole file. False when it cannot be opened or read.
 bool read_file(const std::string& path, std::vector<std::uint8_t>& bytes);
