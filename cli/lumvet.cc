@@ -92,7 +92,8 @@ int finish_output(std::FILE* out, std::FILE* err, int write_errno, int exit_code
     write_errno = errno != 0 ? errno : EIO;
   }
   if (write_errno == 0) return exit_code;
-  if (write_errno != EPIPE) std::fprintf(err, "lumvet: cannot write output: %s\n", std::strerror(write_errno));
+  if (write_errno != EPIPE)
+    std::fprintf(err, "lumvet: cannot write output: %s\n", std::strerror(write_errno));
   return EXIT_OUTPUT_FAILED;
 }
 

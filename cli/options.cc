@@ -8,8 +8,7 @@ namespace lumvet {
 namespace {
 
 // Stores one option's value; false (with `error` set) when the value is unusable.
-using OptionHandler = bool (*)(const std::string& value, LongOptions& options,
-                               std::string& error);
+using OptionHandler = bool (*)(const std::string& value, LongOptions& options, std::string& error);
 
 struct OptionSpec {
   std::string_view name;  // without the leading "--"
@@ -63,6 +62,7 @@ bool handle_version(const std::string&, LongOptions& options, std::string&) {
   return true;
 }
 
+// clang-format off
 constexpr OptionSpec OPTIONS[] = {
     {"seed", true, handle_seed},
     {"format", true, handle_format},
@@ -70,6 +70,7 @@ constexpr OptionSpec OPTIONS[] = {
     {"help", false, handle_help},
     {"version", false, handle_version},
 };
+// clang-format on
 
 const OptionSpec* find_option(std::string_view name) {
   for (const auto& spec : OPTIONS) {

@@ -73,8 +73,7 @@ void write_folder_photo(ScoreSink& sink, const std::string& path, const FileScor
   }
 }
 
-void write_folder_summary(ScoreSink& sink, std::int32_t listed_count,
-                          std::int32_t examined_count) {
+void write_folder_summary(ScoreSink& sink, std::int32_t listed_count, std::int32_t examined_count) {
   if (sink.format != OutputFormat::text) return;
   errno = 0;
   std::fprintf(sink.out, "%d/%d are somewhat blurred\n", listed_count, examined_count);

@@ -34,8 +34,7 @@ void write_single_result(ScoreSink& sink, const std::string& path, const FileSco
 // blurred\n" belongs to the text mode alone.
 void write_folder_header(ScoreSink& sink);
 void write_folder_photo(ScoreSink& sink, const std::string& path, const FileScore& score);
-void write_folder_summary(ScoreSink& sink, std::int32_t listed_count,
-                          std::int32_t examined_count);
+void write_folder_summary(ScoreSink& sink, std::int32_t listed_count, std::int32_t examined_count);
 
 // True once output cannot reach its reader any more: a write failed, or standard
 // output is a pipe whose reading end has been closed. The scan then stops early.

@@ -30,9 +30,9 @@ TEST(WalkPhotos, DepthFirstSortedAndPathRestored) {
     return true;
   }));
   EXPECT_EQ(path, root);
-  EXPECT_EQ(seen, (std::vector<std::string>{"/8.jPg", "/B.jpg", "/..y/6.jpg", "/a/4.JPG",
-                                             "/b/3.jpg", "/b/a/2.jpg", "/b/z/1.jpg",
-                                             "/c.JPG/7.jpg"}));
+  EXPECT_EQ(seen,
+            (std::vector<std::string>{"/8.jPg", "/B.jpg", "/..y/6.jpg", "/a/4.JPG", "/b/3.jpg",
+                                      "/b/a/2.jpg", "/b/z/1.jpg", "/c.JPG/7.jpg"}));
   // Without recursion only the folder's own files; a stop ends the walk at once.
   seen.clear();
   EXPECT_TRUE(walk_photos(path, false, [&](const std::string& p) {

@@ -239,8 +239,8 @@ struct Tree {
   }
   Args all(const std::string& base) const {
     Args a = top(base);
-    for (const char* p : {"/.abc/seen.jpg", "/sub/s.jpg", "/sub/t.jpg", "/sub/deep/d.jpg",
-                          "/x.jpg/inner.jpg"}) {
+    for (const char* p :
+         {"/.abc/seen.jpg", "/sub/s.jpg", "/sub/t.jpg", "/sub/deep/d.jpg", "/x.jpg/inner.jpg"}) {
       a.push_back(base + p);
     }
     return a;
@@ -318,16 +318,16 @@ TEST(FolderScan, LinkLoopsEndAndDanglingLinksCount) {
   make_dir(root + "/sub");
   write_flat_jpeg(root + "/p.jpg");
   write_noise_jpeg(root + "/sub/q.jpg", 5);
-  ASSERT_EQ(::symlink("..", (root + "/sub/loop").c_str()), 0);       // back to root
-  ASSERT_EQ(::symlink(".", (root + "/sub/self").c_str()), 0);        // sub itself
-  ASSERT_EQ(::symlink("sub", (root + "/alias").c_str()), 0);         // a second way in
+  ASSERT_EQ(::symlink("..", (root + "/sub/loop").c_str()), 0);  // back to root
+  ASSERT_EQ(::symlink(".", (root + "/sub/self").c_str()), 0);   // sub itself
+  ASSERT_EQ(::symlink("sub", (root + "/alias").c_str()), 0);    // a second way in
   ASSERT_EQ(::symlink("nowhere.jpg", (root + "/ghost.jpg").c_str()), 0);
   ASSERT_EQ(::symlink("p.jpg", (root + "/link.jpg").c_str()), 0);
   ASSERT_EQ(::symlink("sub", (root + "/dir.jpg").c_str()), 0);  // a folder, not a photo
   // Sorted: alias, dir.jpg, ghost.jpg, link.jpg, p.jpg, sub. A folder reached
   // through a link is scanned unless it is on the current descent path.
-  const Args order = {root + "/ghost.jpg",      root + "/link.jpg",   root + "/p.jpg",
-                      root + "/alias/q.jpg",    root + "/dir.jpg/q.jpg", root + "/sub/q.jpg"};
+  const Args order = {root + "/ghost.jpg",   root + "/link.jpg",      root + "/p.jpg",
+                      root + "/alias/q.jpg", root + "/dir.jpg/q.jpg", root + "/sub/q.jpg"};
   RunResult r = lumvet({"--seed=3", "-R", root});
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_EQ(r.out, expected_text(3, order));
@@ -368,8 +368,8 @@ TEST(FolderScan, UnreadableSubFolderContributesNothing) {
 struct OddNames {
   ScopedTempDir tmp;
   // Sorted byte order.
-  Args names = {"back\\slash.jpg", "bad\xff\xfe.jpg", "new\nline.jpg", "tab\there.jpg",
-                "with space.jpg", "\xc3\xa9t\xc3\xa9.jpg"};
+  Args names = {"back\\slash.jpg", "bad\xff\xfe.jpg", "new\nline.jpg",
+                "tab\there.jpg",   "with space.jpg",  "\xc3\xa9t\xc3\xa9.jpg"};
   Args paths;
   OddNames() {
     for (std::size_t i = 0; i < names.size(); ++i) {
@@ -517,13 +517,14 @@ TEST(Output, ClosedPipeEndsQuietly) {
   ScopedTempDir tmp;
   for (int i = 0; i < 40; ++i) write_flat_jpeg(tmp.file("p" + std::to_string(100 + i) + ".jpg"));
   const std::string lumvet_path = built_program("cli/lumvet");
-  for (const char* script : {"\"$0\" -R \"$1\" | head -3",
-                             "trap '' PIPE; \"$0\" -R \"$1\" | head -3",
-                             "\"$0\" --format=jsonl -R \"$1\" | head -1"}) {
+  for (const char* script :
+       {"\"$0\" -R \"$1\" | head -3", "trap '' PIPE; \"$0\" -R \"$1\" | head -3",
+        "\"$0\" --format=jsonl -R \"$1\" | head -1"}) {
     const RunResult r = run_program("/bin/sh", {"-c", script, lumvet_path, tmp.path()});
     EXPECT_EQ(r.exit_code, 0) << script;
     EXPECT_EQ(r.err, "") << script;
-    const std::size_t lines = static_cast<std::size_t>(std::count(r.out.begin(), r.out.end(), '\n'));
+    const std::size_t lines =
+        static_cast<std::size_t>(std::count(r.out.begin(), r.out.end(), '\n'));
     EXPECT_EQ(lines, std::string(script).find("head -1") != std::string::npos ? 1u : 3u);
   }
 }

@@ -21,8 +21,8 @@ Parsed parse(const Args& args) {
 }
 
 TEST(LongOptions, TakenOutBeforeTheScanInBothSpellings) {
-  const Parsed p = parse({"lumvet", "--seed=7", "My", "-R", "--format", "tsv", "Photos",
-                          "--threshold", "-3"});
+  const Parsed p =
+      parse({"lumvet", "--seed=7", "My", "-R", "--format", "tsv", "Photos", "--threshold", "-3"});
   ASSERT_TRUE(p.ok) << p.error;
   EXPECT_EQ(p.rest, (Args{"lumvet", "My", "-R", "Photos"}));
   EXPECT_EQ(p.options.seed, 7);
@@ -37,8 +37,8 @@ TEST(LongOptions, DefaultsAndRepeats) {
   EXPECT_FALSE(p.options.seed.has_value());
   EXPECT_EQ(p.options.format, OutputFormat::text);
   EXPECT_EQ(p.options.threshold, 10);
-  p = parse({"lumvet", "--format=jsonl", "--format=text", "--seed=-2147483648", "--help",
-             "--version"});
+  p = parse(
+      {"lumvet", "--format=jsonl", "--format=text", "--seed=-2147483648", "--help", "--version"});
   ASSERT_TRUE(p.ok);
   EXPECT_EQ(p.options.format, OutputFormat::text);
   EXPECT_EQ(p.options.seed, -2147483647 - 1);

@@ -67,7 +67,8 @@ TEST(TsvRecord, EscapesTabNewlineBackslash) {
 
 TEST(JsonRecord, Utf8PathsAreWrittenAsTheyAre) {
   const std::string line = json_record("d/\xc3\xa9t\xc3\xa9\n\"x\".jpg", {42, true});
-  EXPECT_EQ(line, "{\"path\":\"d/\xc3\xa9t\xc3\xa9\\n\\\"x\\\".jpg\",\"score\":42,\"decoded\":true}\n");
+  EXPECT_EQ(line,
+            "{\"path\":\"d/\xc3\xa9t\xc3\xa9\\n\\\"x\\\".jpg\",\"score\":42,\"decoded\":true}\n");
 }
 
 TEST(JsonRecord, InvalidUtf8GetsReplacementAndRawBytes) {

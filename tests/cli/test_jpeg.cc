@@ -36,16 +36,16 @@ void write_test_jpeg(const std::string& path, int width, int height,
 }
 
 void write_flat_jpeg(const std::string& path, std::uint8_t grey) {
-  write_test_jpeg(path, 64, 48, [grey](int, int, std::uint8_t* rgb) {
-    rgb[0] = rgb[1] = rgb[2] = grey;
-  });
+  write_test_jpeg(path, 64, 48,
+                  [grey](int, int, std::uint8_t* rgb) { rgb[0] = rgb[1] = rgb[2] = grey; });
 }
 
 void write_noise_jpeg(const std::string& path, std::uint32_t seed, int amplitude) {
   std::uint32_t state = seed * 2654435761u + 1;
   write_test_jpeg(path, 96, 64, [&state, amplitude](int, int, std::uint8_t* rgb) {
     state = state * 1664525u + 1013904223u;
-    const int v = 128 + static_cast<int>((state >> 24) % static_cast<std::uint32_t>(amplitude + 1)) -
+    const int v = 128 +
+                  static_cast<int>((state >> 24) % static_cast<std::uint32_t>(amplitude + 1)) -
                   amplitude / 2;
     rgb[0] = rgb[1] = rgb[2] = static_cast<std::uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
   });
