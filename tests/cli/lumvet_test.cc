@@ -108,17 +108,19 @@ TEST(Usage, NoPathGivesUsageAnd100) {
   }
 }
 
+// Runs the entry routine for "lumvet -R" in this process and exits with 0 when
+// it gave the usage exit without starting the imaging library.
+void usage_exit_in_process() {
+  char prog[] = "lumvet";
+  char sw[] = "-R";
+  char* argv[] = {prog, sw, nullptr};
+  std::FILE* null_out = std::fopen("/dev/null", "w");
+  const int code = run_lumvet(2, argv, null_out, null_out);
+  std::exit(code == 100 && imaging_library().state == ImagingState::not_started ? 0 : 1);
+}
+
 TEST(Usage, UsageExitStartsNothing) {
-  EXPECT_EXIT(
-      {
-        char prog[] = "lumvet";
-        char sw[] = "-R";
-        char* argv[] = {prog, sw, nullptr};
-        std::FILE* null_out = std::fopen("/dev/null", "w");
-        const int code = run_lumvet(2, argv, null_out, null_out);
-        std::exit(code == 100 && imaging_library().state == ImagingState::not_started ? 0 : 1);
-      },
-      ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(usage_exit_in_process(), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(Switches, InvalidSwitchAfterThePhoto) {
@@ -389,7 +391,7 @@ TEST(Formats, OddNamesInEveryMode) {
   EXPECT_EQ(r.out, expected_text(17, t.paths));
   r = lumvet({"--seed=17", "--format=tsv", t.tmp.path()});
   EXPECT_EQ(r.out, expected_tsv(17, t.paths));
-  EXPECT_NE(r.out.find("\tnew\\nline.jpg\n"), std::string::npos);
+  EXPECT_NE(r.out.find("/new\\nline.jpg\n"), std::string::npos);
   r = lumvet({"--seed=17", "--format", "jsonl", t.tmp.path()});
   EXPECT_EQ(r.out, expected_jsonl(17, t.paths));
   // Every line is JSON; the non-UTF-8 name comes back exactly from path_bytes.
@@ -457,23 +459,21 @@ TEST(Determinism, SameSeedSameBytes) {
   }
   // The TSV scores equal score_image_file called in scan order.
   start_imaging_library();
-  std::string expected = TSV_HEADER;
   SvmModel model;
   init_embedded_model(model);
   RandomState rs;
   rs.value = -123456;
+  std::vector<std::string> expected;
   for (const auto& p : t.all(t.root)) {
-    const std::int32_t s = score_image_file(model, p, FEATURE_SCALE, rs);
-    expected += std::to_string(s);
-    expected += s == 0 ? "\t" : "\tok\t";
-    expected += p + "\n";
+    expected.push_back(std::to_string(score_image_file(model, p, FEATURE_SCALE, rs)));
   }
   release_svm_model(model);
-  std::string got = lumvet({"--seed=-123456", "--format=tsv", "-R", t.root}).out;
-  for (std::size_t at; (at = got.find("\tundecodable\t")) != std::string::npos;) {
-    got.replace(at, 14, "\t");
+  const std::string tsv = lumvet({"--seed=-123456", "--format=tsv", "-R", t.root}).out;
+  std::vector<std::string> scores;
+  for (std::size_t at = tsv.find('\n') + 1; at < tsv.size(); at = tsv.find('\n', at) + 1) {
+    scores.push_back(tsv.substr(at, tsv.find('\t', at) - at));
   }
-  EXPECT_EQ(got, expected);
+  EXPECT_EQ(scores, expected);
 }
 
 // ---------------------------------------------------------------- long options
@@ -515,7 +515,7 @@ TEST(LongOptions, HelpAndVersion) {
 
 TEST(Output, ClosedPipeEndsQuietly) {
   ScopedTempDir tmp;
-  for (int i = 0; i < 40; ++i) write_flat_jpeg(tmp.file("p" + std::to_string(100 + i) + ".jpg"));
+  for (int i = 100; i < 140; ++i) write_flat_jpeg(tmp.file(std::to_string(i) + ".jpg"));
   const std::string lumvet_path = built_program("cli/lumvet");
   for (const char* script :
        {"\"$0\" -R \"$1\" | head -3", "trap '' PIPE; \"$0\" -R \"$1\" | head -3",
