@@ -4,61 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "tests/support/test_support.h"
-
 namespace lumvet {
 namespace {
-
-using testing::capture_output;
-
-std::string write_single(OutputFormat format, const std::string& path, FileScore score) {
-  return capture_output([&](std::FILE* out) {
-    ScoreSink sink;
-    sink.out = out;
-    sink.format = format;
-    write_single_result(sink, path, score);
-    EXPECT_EQ(sink.write_errno, 0);
-  });
-}
-
-TEST(SingleResult, EveryFormat) {
-  EXPECT_EQ(write_single(OutputFormat::text, "a.jpg", {150, true}), "150\n");
-  EXPECT_EQ(write_single(OutputFormat::text, "a.jpg", {1, true}), "1\n");
-  // Scores below 1 print as 0 in the text mode only.
-  EXPECT_EQ(write_single(OutputFormat::text, "a.jpg", {-37, true}), "0\n");
-  EXPECT_EQ(write_single(OutputFormat::tsv, "a.jpg", {-37, true}),
-            "score\tstatus\tpath\n-37\tok\ta.jpg\n");
-  EXPECT_EQ(write_single(OutputFormat::jsonl, "a.jpg", {0, false}),
-            "{\"path\":\"a.jpg\",\"score\":0,\"decoded\":false}\n");
-}
-
-TEST(FolderOutput, TextListsAboveTheThresholdOnly) {
-  const std::string text = capture_output([](std::FILE* out) {
-    ScoreSink sink;
-    sink.out = out;
-    write_folder_header(sink);
-    write_folder_photo(sink, "d/a.jpg", {11, true});
-    write_folder_photo(sink, "d/b.jpg", {10, true});
-    write_folder_photo(sink, "d/c.jpg", {0, false});
-    sink.threshold = 9;
-    write_folder_photo(sink, "d/e.jpg", {10, true});
-    write_folder_summary(sink, 2, 4);
-  });
-  EXPECT_EQ(text, "BLUR\tPATH\n11\td/a.jpg\n10\td/e.jpg\n2/4 are somewhat blurred\n");
-}
-
-TEST(FolderOutput, TsvHasHeaderAndEveryRecordButNoSummary) {
-  const std::string text = capture_output([](std::FILE* out) {
-    ScoreSink sink;
-    sink.out = out;
-    sink.format = OutputFormat::tsv;
-    write_folder_header(sink);
-    write_folder_photo(sink, "d/b.jpg", {10, true});
-    write_folder_photo(sink, "d/c.jpg", {0, false});
-    write_folder_summary(sink, 0, 2);
-  });
-  EXPECT_EQ(text, "score\tstatus\tpath\n10\tok\td/b.jpg\n0\tundecodable\td/c.jpg\n");
-}
 
 TEST(TsvRecord, EscapesTabNewlineBackslash) {
   EXPECT_EQ(tsv_record("a\tb\nc\\d e\r\xff.jpg", {-5, true}),
