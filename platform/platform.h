@@ -51,6 +51,11 @@ std::int64_t elapsed_ms();
 // Reads a whole file. False when it cannot be opened or read.
 bool read_file(const std::string& path, std::vector<std::uint8_t>& bytes);
 
+// Opens an existing regular file for reading in binary mode, following symbolic
+// links. Null for anything else (missing, a directory, a device, a FIFO) or when it
+// cannot be opened; never blocks on a FIFO. The caller closes it with fclose.
+std::FILE* open_regular_file(const std::string& path);
+
 // Writes `bytes` to a temporary file beside `path` and renames it over `path`, so
 // a failed write never leaves a truncated file in place of a good one. On failure
 // returns false, removes the temporary file and describes the error in `error`.
