@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -207,6 +208,16 @@ ReplaceStatus replace_file(const std::string& path, const std::vector<std::uint8
 int online_cores() {
   const long n = ::sysconf(_SC_NPROCESSORS_ONLN);
   return n > 0 ? static_cast<int>(n) : 1;
+}
+
+bool output_reader_gone(std::FILE* out) {
+  const int fd = ::fileno(out);
+  if (fd < 0) return false;
+  pollfd p{};
+  p.fd = fd;
+  p.events = 0;  // POLLERR and POLLHUP are reported whatever is asked for
+  if (::poll(&p, 1, 0) != 1) return false;
+  return (p.revents & (POLLERR | POLLHUP)) != 0;
 }
 
 }  // namespace lumvet::platform

@@ -78,4 +78,9 @@ ReplaceStatus replace_file(const std::string& path, const std::vector<std::uint8
 // Number of processors online (at least 1).
 int online_cores();
 
+// True when `out` is a pipe or socket whose reading end has been closed, so that
+// the next write would fail (or raise SIGPIPE). False for files, terminals and
+// streams without a descriptor. Does not block.
+bool output_reader_gone(std::FILE* out);
+
 }  // namespace lumvet::platform

@@ -1,0 +1,44 @@
+// Folder mode: every JPG photo of a folder (and, when asked, of its sub-folders)
+// scored in a fixed order.
+//
+// Order: a folder's files in ascending byte order of their names, then its
+// sub-folders in the same order, each finished with all of its own sub-folders
+// before the next starts (depth first). Random draws follow this order, so it
+// decides every score.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "cli/output.h"
+#include "scoring/file_scoring.h"
+#include "scoring/linear_model.h"
+#include "scoring/random.h"
+
+namespace lumvet {
+
+// Called with the full path of each photo in scan order; returns false to stop
+// the walk.
+using PhotoVisitor = std::function<bool(const std::string& path)>;
+
+// Walks the folder named by `path` and visits every entry whose name ends in
+// ".jpg" (any letter case) and which is not a directory after following links;
+// a dangling link is such an entry. The path is extended in place ("/" and the
+// name; a trailing '/' in the folder path is kept, giving "//") and restored to
+// its value on entry before returning.
+// With `recurse`, sub-folders are entered after the files, except those whose
+// name is '.' plus at most one character, and except a folder that is already on
+// the current descent path (same device and inode), so link loops end. A folder
+// that cannot be listed contributes nothing. Returns false when stopped by the
+// visitor.
+bool walk_photos(std::string& path, bool recurse, const PhotoVisitor& visit);
+
+// Scores every photo that walk_photos reaches with score_image_file_checked
+// (model, path, FEATURE_SCALE, rs) and hands each result to `sink` in scan order.
+// Increments `examined_count` for every photo and `listed_count` for every photo
+// that the sink lists; never resets them. Stops early once the sink is broken.
+void scan_folder(std::string& path, const SvmModel& model, std::int32_t& examined_count,
+                 std::int32_t& listed_count, bool recurse, RandomState& rs, ScoreSink& sink);
+
+}  // namespace lumvet

@@ -1,0 +1,159 @@
+#include "cli/lumvet.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "build_config.h"
+#include "cli/folder_scan.h"
+#include "cli/options.h"
+#include "cli/output.h"
+#include "imaging/imaging.h"
+#include "platform/platform.h"
+#include "scoring/constants.h"
+#include "scoring/file_scoring.h"
+#include "scoring/linear_model.h"
+#include "scoring/random.h"
+
+namespace lumvet {
+
+namespace {
+
+constexpr const char* LONG_OPTIONS_TEXT =
+    "\n"
+    "Long options:\n"
+    "  --seed=N         start the random generator at N, so that a run can be repeated\n"
+    "  --format=FORMAT  text (default), or tsv or jsonl: one record per examined image\n"
+    "  --threshold=N    list photos scoring above N instead of 10 (text format)\n"
+    "  --help           print this text\n"
+    "  --version        print the version\n";
+
+// The path that the command line names, found as the argument scan and the path
+// resolution below describe.
+struct PathChoice {
+  bool usable = false;
+  bool recurse = false;
+  bool directory = false;
+  std::string path;
+};
+
+// Argument scan. Arguments 1 ... are examined in order. One beginning with '-' is
+// a switch whose second character alone counts: 'r' or 'R' asks for recursion;
+// anything else is reported as "invalid switch %c" and ends the scan at once.
+// The first other argument is the path; later ones are ignored.
+//
+// Path resolution. When no existing path was found and there are at least two
+// arguments and no recursion, the path may be one with blanks that the shell has
+// split: the arguments after the program name, joined with single spaces, are
+// tried whole as one path. Otherwise there is no usable path.
+PathChoice choose_path(const std::vector<std::string>& args, std::FILE* notes) {
+  PathChoice choice;
+  std::size_t path_index = 0;
+  platform::PathKind kind = platform::PathKind::missing;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (!arg.empty() && arg[0] == '-') {
+      const char letter = arg.size() > 1 ? arg[1] : '\0';
+      if (letter == 'r' || letter == 'R') {
+        choice.recurse = true;
+        continue;
+      }
+      std::fprintf(notes, "invalid switch %c\n", letter);
+      break;
+    }
+    if (path_index == 0) {
+      path_index = i;
+      kind = platform::path_kind(arg);
+    }
+  }
+  if (kind != platform::PathKind::missing) {
+    choice.path = args[path_index];
+  } else {
+    if (args.size() <= 2 || choice.recurse) return choice;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+      if (i > 1) choice.path += ' ';
+      choice.path += args[i];
+    }
+    kind = platform::path_kind(choice.path);
+    if (kind == platform::PathKind::missing) return choice;
+  }
+  choice.usable = true;
+  choice.directory = kind == platform::PathKind::directory;
+  return choice;
+}
+
+// Flushes `out`; an output that could not be written is an error, reported on
+// `err` unless the reader has simply gone away (a closed pipe).
+int finish_output(std::FILE* out, std::FILE* err, int write_errno, int exit_code) {
+  errno = 0;
+  if ((std::fflush(out) != 0 || std::ferror(out) != 0) && write_errno == 0) {
+    write_errno = errno != 0 ? errno : EIO;
+  }
+  if (write_errno == 0) return exit_code;
+  if (write_errno != EPIPE)
+    std::fprintf(err, "lumvet: cannot write output: %s\n", std::strerror(write_errno));
+  return EXIT_OUTPUT_FAILED;
+}
+
+}  // namespace
+
+int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
+  const std::vector<std::string> all(argv, argv + argc);
+  LongOptions options;
+  std::vector<std::string> args;
+  std::string error;
+  if (!parse_long_options(all, options, args, error)) {
+    std::fprintf(err, "lumvet: %s\n", error.c_str());
+    return EXIT_BAD_OPTION;
+  }
+  if (options.help) {
+    std::fputs(USAGE_TEXT, out);
+    std::fputs(LONG_OPTIONS_TEXT, out);
+    return finish_output(out, err, 0, EXIT_DONE);
+  }
+  if (options.version) {
+    std::fprintf(out, "lumvet %s\n", LUMVET_VERSION);
+    return finish_output(out, err, 0, EXIT_DONE);
+  }
+
+  // Standard output carries nothing but records in the machine-readable formats.
+  std::FILE* notes = options.format == OutputFormat::text ? out : err;
+  const PathChoice choice = choose_path(args, notes);
+  if (!choice.usable) {
+    std::fputs(USAGE_TEXT, notes);
+    std::fflush(notes);
+    return EXIT_USAGE;
+  }
+
+  start_imaging_library();
+  RandomState rs;
+  if (options.seed) {
+    rs.value = *options.seed;
+  } else {
+    seed_random_from_ticks(rs);
+  }
+  SvmModel model;
+  init_embedded_model(model);
+
+  ScoreSink sink;
+  sink.out = out;
+  sink.format = options.format;
+  sink.threshold = options.threshold;
+  if (choice.directory) {
+    write_folder_header(sink);
+    std::int32_t examined_count = 0;
+    std::int32_t listed_count = 0;
+    std::string folder = choice.path;  // extended and restored by the scan
+    scan_folder(folder, model, examined_count, listed_count, choice.recurse, rs, sink);
+    if (!sink_broken(sink)) write_folder_summary(sink, listed_count, examined_count);
+  } else {
+    const FileScore score = score_image_file_checked(model, choice.path, FEATURE_SCALE, rs);
+    write_single_result(sink, choice.path, score);
+  }
+  release_svm_model(model);
+  return finish_output(out, err, sink.write_errno, EXIT_DONE);
+}
+
+}  // namespace lumvet

@@ -1,0 +1,38 @@
+// Long options of the lumvet command line ("--name=value" or "--name value").
+// They are taken out of the argument list before the short switches and the path
+// are looked at, and never change what a short switch does.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "scoring/constants.h"
+
+namespace lumvet {
+
+enum class OutputFormat { text, tsv, jsonl };
+
+struct LongOptions {
+  std::optional<std::int32_t> seed;          // --seed=N: start RandomState at N
+  OutputFormat format = OutputFormat::text;  // --format=text|tsv|jsonl
+  std::int32_t threshold = LIST_THRESHOLD;   // --threshold=N: list scores above N
+  bool help = false;                         // --help
+  bool version = false;                      // --version
+};
+
+// Splits `args` (argv[0] included) into the long options and the remaining
+// arguments (argv[0] first, order kept). An argument "--" ends the long options:
+// it is dropped and everything after it is kept as it stands. A repeated option
+// takes its last value.
+// On failure returns false and sets `error` to one line naming the problem, without
+// the program name or a newline; `options` and `rest` are then unspecified.
+bool parse_long_options(const std::vector<std::string>& args, LongOptions& options,
+                        std::vector<std::string>& rest, std::string& error);
+
+// A decimal integer in the signed 32-bit range, a leading '-' allowed and nothing
+// else around it.
+std::optional<std::int32_t> parse_int32(const std::string& text);
+
+}  // namespace lumvet

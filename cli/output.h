@@ -1,0 +1,58 @@
+// What lumvet writes on standard output: the text listing, or one record per
+// examined image in TSV or JSON Lines. Every record reaches the sink in scan order.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "cli/options.h"
+#include "scoring/file_scoring.h"
+
+namespace lumvet {
+
+struct ScoreSink {
+  std::FILE* out = nullptr;
+  OutputFormat format = OutputFormat::text;
+  std::int32_t threshold = LIST_THRESHOLD;  // text mode lists scores above this
+  int write_errno = 0;                      // errno of the first failed write; 0 if none
+};
+
+// A photo is listed in the text mode (and counted in `listed_count`) when its
+// score is greater than the sink's threshold.
+inline bool is_listed(const ScoreSink& sink, const FileScore& score) {
+  return score.score > sink.threshold;
+}
+
+// Single-file mode: "%d\n" with the score (0 when below 1) in the text mode; the
+// header and one record in TSV; one record in JSON Lines.
+void write_single_result(ScoreSink& sink, const std::string& path, const FileScore& score);
+
+// Folder mode. The header is "BLUR\tPATH\n" in the text mode and the TSV header
+// in TSV. A photo is written as "%d\t%s\n" in the text mode only when listed, as
+// a record in the other formats always. The summary "%d/%d are somewhat
+// blurred\n" belongs to the text mode alone.
+void write_folder_header(ScoreSink& sink);
+void write_folder_photo(ScoreSink& sink, const std::string& path, const FileScore& score);
+void write_folder_summary(ScoreSink& sink, std::int32_t listed_count, std::int32_t examined_count);
+
+// True once output cannot reach its reader any more: a write failed, or standard
+// output is a pipe whose reading end has been closed. The scan then stops early.
+bool sink_broken(ScoreSink& sink);
+
+// One TSV line, newline included: score, "ok" or "undecodable", and the path with
+// tab, newline and backslash written as \t, \n and \\.
+std::string tsv_record(const std::string& path, const FileScore& score);
+inline constexpr const char* TSV_HEADER = "score\tstatus\tpath\n";
+
+// One JSON object and a newline: {"path":...,"score":...,"decoded":...}. A path
+// that is not valid UTF-8 is written with each invalid byte sequence replaced by
+// U+FFFD, and its exact bytes follow, base64-encoded, as "path_bytes".
+std::string json_record(const std::string& path, const FileScore& score);
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool is_valid_utf8(const std::string& text);
+// Standard base64 (RFC 4648) with '=' padding.
+std::string base64_encode(const std::string& bytes);
+
+}  // namespace lumvet
