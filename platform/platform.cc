@@ -123,26 +123,6 @@ std::FILE* open_regular_file(const std::string& path) {
   return f;
 }
 
-bool read_file(const std::string& path, std::vector<std::uint8_t>& bytes) {
-  bytes.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  std::uint8_t buf[65536];
-  bool ok = true;
-  for (;;) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-      break;
-    }
-    if (n == 0) break;
-    bytes.insert(bytes.end(), buf, buf + n);
-  }
-  ::close(fd);
-  return ok;
-}
-
 bool read_file_prefix(const std::string& path, std::uint64_t limit,
                       std::vector<std::uint8_t>& bytes) {
   bytes.clear();
@@ -163,6 +143,10 @@ bool read_file_prefix(const std::string& path, std::uint64_t limit,
   }
   ::close(fd);
   return ok;
+}
+
+bool read_file(const std::string& path, std::vector<std::uint8_t>& bytes) {
+  return read_file_prefix(path, UINT64_MAX, bytes);
 }
 
 ReplaceStatus replace_file(const std::string& path, const std::vector<std::uint8_t>& bytes,
