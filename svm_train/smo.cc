@@ -201,7 +201,8 @@ void smo_solve(SvmModel& model, double C, RandomState& rs, SmoStats* stats) {
         continue;
       }
 
-      // No clamp at C: a_i only loses what rounding may push below zero.
+      // Rounding may leave a_i a hair below zero: it is raised to 0.0. It is not
+      // clipped at C.
       double a_i = alpha_i - y_i * (y_j * (a_j - alpha_j));
       if (a_i < 0.0) a_i = 0.0;
       p.alpha[i] = a_i;
