@@ -72,4 +72,12 @@ ReplaceStatus replace_file(const std::string& path, const std::vector<std::uint8
 // Number of processors online (at least 1).
 int online_cores();
 
+// The absolute path of the running program's own executable, symbolic links
+// resolved (/proc/self/exe); empty when it cannot be found.
+std::string executable_path();
+
+// The absolute path of an existing file or folder with every symbolic link, "."
+// and ".." resolved; empty when it does not exist or cannot be resolved.
+std::string real_path(const std::string& path);
+
 }  // namespace lumvet::platform
