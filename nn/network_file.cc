@@ -112,8 +112,9 @@ std::int32_t net_save(const NeuralNet& net, const std::string& path, std::FILE* 
     case platform::ReplaceStatus::not_opened:
       return 0;
     case platform::ReplaceStatus::write_failed:
+      // A network that did not reach the file is a failure, not a success.
       std::fprintf(out, "*** write ERROR!\n");
-      return 1;
+      return 0;
     case platform::ReplaceStatus::replaced:
       break;
   }

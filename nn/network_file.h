@@ -31,9 +31,10 @@ inline constexpr double NEAR_ZERO_DELTA = 1.5e-8;
 
 // Writes the network file at `path`, replacing any earlier one only once the new
 // contents are completely written (a new file gets permission bits 0600).
-// Returns 0 when the file cannot be opened or created, and nothing is written;
-// otherwise 1. When writing fails, prints "*** write ERROR!\n" to `out`, still
-// returns 1, and an earlier file at `path` is left as it was.
+// Returns 1 once the whole file is written. Returns 0 when the file cannot be
+// opened or created (nothing is written, nothing printed), and also when writing
+// fails: then "*** write ERROR!\n" is printed to `out` and an earlier file at
+// `path` is left as it was.
 std::int32_t net_save(const NeuralNet& net, const std::string& path, std::FILE* out);
 
 // Reads a network file: the weights as stored, previous changes, units, deltas

@@ -204,4 +204,25 @@ bool output_reader_gone(std::FILE* out) {
   return (p.revents & (POLLERR | POLLHUP)) != 0;
 }
 
+std::string executable_path() {
+  std::string path(256, '\0');
+  for (;;) {
+    const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
+    if (n < 0) return {};
+    if (static_cast<std::size_t>(n) < path.size()) {
+      path.resize(static_cast<std::size_t>(n));
+      return path;
+    }
+    path.resize(path.size() * 2);  // possibly cut short: try again with more room
+  }
+}
+
+std::string real_path(const std::string& path) {
+  char* real = ::realpath(path.c_str(), nullptr);
+  if (real == nullptr) return {};
+  std::string result = real;
+  std::free(real);
+  return result;
+}
+
 }  // namespace lumvet::platform

@@ -83,4 +83,12 @@ int online_cores();
 // streams without a descriptor. Does not block.
 bool output_reader_gone(std::FILE* out);
 
+// The absolute path of the running program's own executable, symbolic links
+// resolved (/proc/self/exe); empty when it cannot be found.
+std::string executable_path();
+
+// The absolute path of an existing file or folder with every symbolic link, "."
+// and ".." resolved; empty when it does not exist or cannot be resolved.
+std::string real_path(const std::string& path);
+
 }  // namespace lumvet::platform
