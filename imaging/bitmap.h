@@ -13,6 +13,13 @@ namespace lumvet {
 // refused before any pixel buffer is allocated.
 inline constexpr std::int64_t MAX_IMAGE_PIXELS = std::int64_t{1} << 28;
 
+// True for a positive size of at most MAX_IMAGE_PIXELS pixels, the product taken in
+// 64 bits. Decoders test every size a header claims with this before allocating.
+inline bool image_size_allowed(std::int64_t width, std::int64_t height) {
+  return width > 0 && height > 0 && width <= MAX_IMAGE_PIXELS && height <= MAX_IMAGE_PIXELS &&
+         width * height <= MAX_IMAGE_PIXELS;
+}
+
 // Owning 32-bit bitmap: four bytes per pixel in the order blue, green, red,
 // reserved; rows top to bottom, `stride()` = width * 4 bytes apart.
 struct Bitmap32 {
@@ -28,11 +35,11 @@ struct Bitmap32 {
   }
 };
 
-// Allocates an uninitialised bitmap. REQUIRES: width, height > 0 and
-// width * height <= MAX_IMAGE_PIXELS. Returns a bitmap without pixels when the
-// allocation fails.
+// Allocates an uninitialised bitmap. Returns an empty bitmap (no pixels, size 0 x 0)
+// when the size is not allowed (see image_size_allowed) or the allocation fails.
 inline Bitmap32 make_bitmap32(std::int32_t width, std::int32_t height) {
   Bitmap32 b;
+  if (!image_size_allowed(width, height)) return b;
   b.width = width;
   b.height = height;
   b.pixels.reset(new (std::nothrow) std::uint8_t[b.byte_size()]);

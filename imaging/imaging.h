@@ -1,7 +1,12 @@
 // Image access: the process-wide decoder life cycle and decoding of image files
-// into 32-bit bitmaps.
+// into 32-bit bitmaps. Nothing here ever prints.
+//
+// Formats are recognised by their leading bytes, never by the file name:
+// JPEG (libjpeg-turbo), PNG (libpng), GIF (giflib, first frame), TIFF (libtiff,
+// first directory) and BMP (stb_image). Transparency is composited over white.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -13,8 +18,14 @@ namespace lumvet {
 // Background that transparency is composited over: alpha 0, red, green, blue 255.
 inline constexpr std::uint32_t BACKGROUND_ARGB = 0x00FFFFFF;
 
+// One colour channel c with alpha a composited over the white background:
+// (c a + 255 (255 - a) + 127) / 255 in integers.
+inline std::uint8_t composite_over_white(std::uint32_t c, std::uint32_t a) {
+  return static_cast<std::uint8_t>((c * a + 255 * (255 - a) + 127) / 255);
+}
+
 // The decoders' process-wide life cycle: not started -> started -> stopped at
-// process exit (only when it was started).
+// process exit (only when it was started). Nothing resets it.
 enum class ImagingState { not_started, started, stopped };
 
 struct ImagingLibrary {
@@ -26,21 +37,58 @@ struct ImagingLibrary {
 // The one record of the process, for tests to observe.
 const ImagingLibrary& imaging_library();
 
-// Sets the decoders up once; later calls do nothing. Every entry routine calls it
-// before its first decode, and never on a usage exit. Registers the at-exit stop.
+// Sets the decoders up once (libtiff's process-wide message handlers are silenced)
+// and registers stop_imaging_library with atexit; later calls do nothing. Every
+// entry routine calls it before its first decode, and never on a usage exit.
+// The decoders are linked in and hold no other process state, so decoding works
+// without it; the start keeps the life cycle that the entry routines share.
 void start_imaging_library();
 
-// Runs at process exit: shuts the decoders down when they were started.
+// Runs at process exit: marks the decoders shut down when they were started;
+// otherwise, or when called again, it does nothing.
 void stop_imaging_library();
+
+enum class ImageFormat { unknown, jpeg, png, gif, tiff, bmp };
+
+// The format that the first bytes of a file announce (at least 8 bytes are needed
+// to recognise PNG, 4 for TIFF, 3 for JPEG, 6 for GIF, 2 for BMP).
+ImageFormat sniff_image_format(const std::uint8_t* head, std::size_t size);
 
 // Decodes an image file at full size, or shrunk to fit max_width x max_height
 // when both limits are non-zero and the image exceeds one of them. Nothing when
-// the file cannot be decoded.
+// the path is not a readable regular file, the format is not recognised, the data
+// is corrupt, or the size is not allowed (image_size_allowed); nothing is
+// allocated for the pixels of a refused size.
 std::optional<Bitmap32> decode_image_file(const std::string& path, std::int32_t max_width,
                                           std::int32_t max_height);
 
-// decode_image_file without limits, accepted only when it yields pixels, a
-// non-zero size and a measurable geometry (see image_is_measurable).
+// decode_image_file without limits, accepted only when it yields pixels and a
+// non-zero size. Whether the patches of the scorer fit (image_is_measurable) is
+// the scorer's acceptance test, made in scoring/file_scoring.cc.
 std::optional<Bitmap32> load_bitmap32(const std::string& path);
+
+struct ImageSize {
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+};
+
+// a * b / c with a 64-bit product, rounded to the nearest integer, halves away
+// from zero. -1 when c is 0 or the quotient does not fit in 32 bits.
+std::int32_t mul_div(std::int32_t a, std::int32_t b, std::int32_t c);
+
+// The size a width x height image is shrunk to so that it fits the box keeping
+// its aspect ratio: when width * max_height > height * max_width (relatively
+// wider) the width becomes max_width and the height mul_div(max_width, height,
+// width); otherwise the height becomes max_height and the width
+// mul_div(max_height, width, height). The products are compared in 64 bits.
+// REQUIRES: width, height > 0.
+ImageSize shrink_geometry(std::int32_t width, std::int32_t height, std::int32_t max_width,
+                          std::int32_t max_height);
+
+// The source (already composited over the background) resampled to
+// shrink_geometry's size by averaging the source pixels that fall in each target
+// pixel. Nothing when that size has a zero or negative side.
+std::optional<Bitmap32> shrink_to_bitmap(const Bitmap32& source, std::int32_t max_width,
+                                         std::int32_t max_height);
 
 }  // namespace lumvet

@@ -127,6 +127,21 @@ bool read_file(const std::string& path, std::vector<std::uint8_t>& bytes) {
   return ok;
 }
 
+std::FILE* open_regular_file(const std::string& path) {
+  // O_NONBLOCK keeps a FIFO without a writer from blocking the open; it has no
+  // effect on reads from a regular file.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return nullptr;
+  }
+  std::FILE* f = ::fdopen(fd, "rb");
+  if (f == nullptr) ::close(fd);
+  return f;
+}
+
 bool read_file_prefix(const std::string& path, std::uint64_t limit,
                       std::vector<std::uint8_t>& bytes) {
   bytes.clear();

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -68,6 +69,11 @@ enum class ReplaceStatus {
 // less the umask. Anything else (a device, a pipe) is written in place.
 ReplaceStatus replace_file(const std::string& path, const std::vector<std::uint8_t>& bytes,
                            unsigned mode);
+
+// Opens an existing regular file for reading in binary mode, following symbolic
+// links. Null for anything else (missing, a directory, a device, a FIFO) or when it
+// cannot be opened; never blocks on a FIFO. The caller closes it with fclose.
+std::FILE* open_regular_file(const std::string& path);
 
 // Number of processors online (at least 1).
 int online_cores();

@@ -1,0 +1,144 @@
+// JPEG through libjpeg-turbo's libjpeg API with the library's defaults (accurate
+// integer IDCT, fancy upsampling), so that the pixels are the reference libjpeg
+// pixels. libjpeg reports fatal errors by calling error_exit, which longjmps back
+// to the one setjmp in run_jpeg_decode; no C++ object with a destructor lives in
+// the frames that a longjmp leaves.
+#include <csetjmp>
+#include <cstdint>
+#include <cstdio>
+
+#include <jpeglib.h>
+
+#include "imaging/decoders.h"
+
+namespace lumvet::detail {
+
+namespace {
+
+// A progressive file may hold any number of scans, and each one makes libjpeg walk
+// the whole coefficient buffer again; real files have a few dozen at most. More
+// than this is taken as a hostile file rather than spending minutes on it.
+constexpr int MAX_JPEG_SCANS = 500;
+
+struct JpegErrorManager {
+  jpeg_error_mgr pub;
+  std::jmp_buf jump;
+};
+
+// Everything one decode needs, owned by decode_jpeg and zero-initialised there so
+// that jpeg_destroy_decompress is safe whatever point a failure is reached from.
+struct JpegJob {
+  jpeg_decompress_struct cinfo;
+  JpegErrorManager error;
+  jpeg_progress_mgr progress;
+  std::FILE* file;
+  Bitmap32* out;
+};
+
+[[noreturn]] void on_error_exit(j_common_ptr cinfo) {
+  std::longjmp(reinterpret_cast<JpegErrorManager*>(cinfo->err)->jump, 1);
+}
+
+// Warnings (corrupt data, premature end of file) are neither printed nor fatal.
+void on_emit_message(j_common_ptr, int) {}
+void on_output_message(j_common_ptr) {}
+
+void on_progress(j_common_ptr cinfo) {
+  if (cinfo->is_decompressor &&
+      reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > MAX_JPEG_SCANS) {
+    on_error_exit(cinfo);
+  }
+}
+
+// Adobe CMYK as libjpeg delivers it (inverted: 255 means no ink; YCCK already
+// converted to CMYK) becomes R = C K / 255, G = M K / 255, B = Y K / 255, rounded
+// to nearest, in place: the four bytes C, M, Y, K of a pixel become B, G, R, 255.
+void cmyk_rows_to_bgrx(std::uint8_t* p, std::size_t pixels) {
+  for (std::size_t i = 0; i < pixels; ++i, p += 4) {
+    const unsigned c = p[0], m = p[1], y = p[2], k = p[3];
+    p[0] = static_cast<std::uint8_t>((y * k + 127) / 255);
+    p[1] = static_cast<std::uint8_t>((m * k + 127) / 255);
+    p[2] = static_cast<std::uint8_t>((c * k + 127) / 255);
+    p[3] = 255;
+  }
+}
+
+void allocate_bitmap(Bitmap32& out, JDIMENSION width, JDIMENSION height) {
+  out = make_bitmap32(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height));
+}
+
+// The decode proper; any libjpeg call may longjmp out of it.
+bool read_jpeg(JpegJob* job) {
+  j_decompress_ptr cinfo = &job->cinfo;
+  jpeg_create_decompress(cinfo);
+  job->progress.progress_monitor = on_progress;
+  cinfo->progress = &job->progress;
+  jpeg_stdio_src(cinfo, job->file);
+  if (jpeg_read_header(cinfo, TRUE) != JPEG_HEADER_OK) return false;
+  // Before jpeg_start_decompress, which allocates per-width buffers and, for a
+  // progressive file, the whole coefficient image.
+  if (!image_size_allowed(cinfo->image_width, cinfo->image_height)) return false;
+
+  bool cmyk = false;
+  switch (cinfo->jpeg_color_space) {
+    case JCS_GRAYSCALE:  // libjpeg-turbo expands gray to R = G = B
+    case JCS_YCbCr:
+    case JCS_RGB:
+      cinfo->out_color_space = JCS_EXT_BGRX;
+      break;
+    case JCS_CMYK:
+    case JCS_YCCK:
+      cinfo->out_color_space = JCS_CMYK;
+      cmyk = true;
+      break;
+    default:
+      return false;
+  }
+  jpeg_start_decompress(cinfo);
+  if (cinfo->output_components != 4 || cinfo->output_width != cinfo->image_width ||
+      cinfo->output_height != cinfo->image_height) {
+    return false;
+  }
+  allocate_bitmap(*job->out, cinfo->output_width, cinfo->output_height);
+  Bitmap32& out = *job->out;
+  if (!out.pixels) return false;
+
+  // Straight into the bitmap's rows, a few at a time.
+  constexpr JDIMENSION BATCH = 8;
+  JSAMPROW rows[BATCH];
+  while (cinfo->output_scanline < cinfo->output_height) {
+    const JDIMENSION y = cinfo->output_scanline;
+    const JDIMENSION left = cinfo->output_height - y;
+    const JDIMENSION n = left < BATCH ? left : BATCH;
+    for (JDIMENSION i = 0; i < n; ++i) rows[i] = out.row(static_cast<std::int32_t>(y + i));
+    const JDIMENSION got = jpeg_read_scanlines(cinfo, rows, n);
+    if (got == 0) return false;  // only a suspending source returns nothing
+    if (cmyk) cmyk_rows_to_bgrx(rows[0], static_cast<std::size_t>(got) * cinfo->output_width);
+  }
+  // The rest of the file (trailing markers) is not read: jpeg_destroy_decompress
+  // releases the decoder wherever it stands.
+  return true;
+}
+
+bool run_jpeg_decode(JpegJob* job) {
+  volatile bool ok = false;
+  if (setjmp(job->error.jump) == 0) ok = read_jpeg(job);
+  return ok;
+}
+
+}  // namespace
+
+bool decode_jpeg(std::FILE* file, Bitmap32& out) {
+  JpegJob job{};
+  job.file = file;
+  job.out = &out;
+  job.cinfo.err = jpeg_std_error(&job.error.pub);
+  job.error.pub.error_exit = on_error_exit;
+  job.error.pub.emit_message = on_emit_message;
+  job.error.pub.output_message = on_output_message;
+  const bool ok = run_jpeg_decode(&job);
+  jpeg_destroy_decompress(&job.cinfo);  // the one cleanup point, after success or error
+  return ok;
+}
+
+}  // namespace lumvet::detail

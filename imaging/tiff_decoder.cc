@@ -1,0 +1,110 @@
+// TIFF through libtiff's RGBA interface, which handles every photometric
+// interpretation, bit depth, compression and strip or tile layout that libtiff
+// supports. The first directory (page) is decoded, turned upright as its
+// orientation tag says (TIFFReadRGBAImageOriented to top-left), straight into the
+// bitmap's buffer and converted there in place. A file with a damaged strip or tile
+// is refused rather than decoded in part.
+//
+// Transparency: libtiff delivers associated (premultiplied) colour p, converting
+// unassociated alpha with p = (c a + 127) / 255. Over white this gives
+// p + 255 - a, which for unassociated alpha equals (c a + 255 (255 - a) + 127) / 255,
+// the formula used for every other format.
+#include <sys/types.h>
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include <tiffio.h>
+
+#include "imaging/decoders.h"
+
+namespace lumvet::detail {
+
+namespace {
+
+std::FILE* file_of(thandle_t handle) { return static_cast<std::FILE*>(handle); }
+
+tmsize_t read_proc(thandle_t handle, void* buffer, tmsize_t size) {
+  if (size <= 0) return 0;
+  return static_cast<tmsize_t>(std::fread(buffer, 1, static_cast<std::size_t>(size), file_of(handle)));
+}
+
+tmsize_t write_proc(thandle_t, void*, tmsize_t) { return -1; }
+
+toff_t seek_proc(thandle_t handle, toff_t offset, int whence) {
+  if (offset > static_cast<toff_t>(INT64_MAX)) return static_cast<toff_t>(-1);
+  if (::fseeko(file_of(handle), static_cast<off_t>(offset), whence) != 0) return static_cast<toff_t>(-1);
+  const off_t at = ::ftello(file_of(handle));
+  return at < 0 ? static_cast<toff_t>(-1) : static_cast<toff_t>(at);
+}
+
+int close_proc(thandle_t) { return 0; }  // the caller closes the file
+
+toff_t size_proc(thandle_t handle) {
+  std::FILE* f = file_of(handle);
+  const off_t at = ::ftello(f);
+  if (at < 0 || ::fseeko(f, 0, SEEK_END) != 0) return 0;
+  const off_t end = ::ftello(f);
+  ::fseeko(f, at, SEEK_SET);
+  return end < 0 ? 0 : static_cast<toff_t>(end);
+}
+
+int map_proc(thandle_t, void**, toff_t*) { return 0; }
+void unmap_proc(thandle_t, void*, toff_t) {}
+
+// Errors and warnings of this handle: handled, that is, not printed.
+int quiet_handler(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+bool read_first_directory(TIFF* tif, Bitmap32& out) {
+  std::uint32_t width = 0, height = 0;
+  if (TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) != 1 ||
+      TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height) != 1) {
+    return false;
+  }
+  if (!image_size_allowed(width, height)) return false;
+  char message[1024];
+  if (TIFFRGBAImageOK(tif, message) != 1) return false;
+  out = make_bitmap32(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height));
+  if (!out.pixels) return false;
+  // The bitmap's buffer (operator new[], aligned for any scalar) holds exactly one
+  // 32-bit word per pixel.
+  auto* raster = reinterpret_cast<std::uint32_t*>(out.pixels.get());
+  if (TIFFReadRGBAImageOriented(tif, width, height, raster, ORIENTATION_TOPLEFT, 1) != 1) {
+    return false;
+  }
+  std::uint8_t* p = out.pixels.get();
+  const std::size_t pixels = static_cast<std::size_t>(width) * height;
+  for (std::size_t i = 0; i < pixels; ++i, p += 4) {
+    std::uint32_t v;
+    std::memcpy(&v, p, 4);
+    const std::uint32_t a = TIFFGetA(v);
+    const std::uint32_t lift = 255 - a;  // white's share: 255 (255 - a) / 255
+    const std::uint32_t r = TIFFGetR(v) + lift, g = TIFFGetG(v) + lift, b = TIFFGetB(v) + lift;
+    p[0] = static_cast<std::uint8_t>(b > 255 ? 255 : b);
+    p[1] = static_cast<std::uint8_t>(g > 255 ? 255 : g);
+    p[2] = static_cast<std::uint8_t>(r > 255 ? 255 : r);
+    p[3] = 255;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool decode_tiff(std::FILE* file, Bitmap32& out) {
+  TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+  if (options == nullptr) return false;
+  TIFFOpenOptionsSetErrorHandlerExtR(options, quiet_handler, nullptr);
+  TIFFOpenOptionsSetWarningHandlerExtR(options, quiet_handler, nullptr);
+  // "m": no memory mapping (map_proc declines anyway).
+  TIFF* tif = TIFFClientOpenExt("image", "rm", file, read_proc, write_proc, seek_proc, close_proc,
+                                size_proc, map_proc, unmap_proc, options);
+  TIFFOpenOptionsFree(options);
+  if (tif == nullptr) return false;
+  const bool ok = read_first_directory(tif, out);
+  TIFFClose(tif);
+  return ok;
+}
+
+}  // namespace lumvet::detail
