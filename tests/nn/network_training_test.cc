@@ -167,5 +167,32 @@ TEST(NetworkTraining, FailuresAreReportedAndWriteNothing) {
   EXPECT_EQ(run.out.find("wrote "), std::string::npos);
 }
 
+TEST(NetworkTraining, LumvetTrainNetworkRunsIt) {
+  ScopedTempDir dir;
+  testing::write_photo_folders(dir.file("good"), dir.file("blur"), 2, 100, 80);
+  testing::make_dir(dir.file("m"));
+  NetworkTrainingOptions options;
+  options.good_dir = dir.file("good");
+  options.blur_dir = dir.file("blur");
+  options.model_dir = dir.path();
+  const TrainingRun direct = train(options, 77);
+
+  // good/ and blur/ of the current directory.
+  const std::string program = testing::built_program("svm_train/lumvet-train");
+  testing::RunResult r = testing::run_program(
+      program, {"--network", "--seed=77", "--model-dir=" + dir.file("m")}, dir.path());
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out.substr(0, r.out.rfind("wrote ")), direct.out.substr(0, direct.out.rfind("wrote ")));
+  EXPECT_EQ(testing::read_bytes(dir.file("m") + "/" + NETWORK_FILE_NAME),
+            testing::read_bytes(dir.file(NETWORK_FILE_NAME)));
+
+  r = testing::run_program(program, {"--network", "--good", dir.file("none"), "--blur",
+                                     dir.file("none"), "--model-dir", dir.file("m")});
+  EXPECT_EQ(r.exit_code, NETWORK_TRAINING_EXIT_FAILED);
+  EXPECT_EQ(r.err, "lumvet-train: no photos to train on in " + dir.file("none") + "/ and " +
+                       dir.file("none") + "/\n");
+}
+
 }  // namespace
 }  // namespace lumvet
