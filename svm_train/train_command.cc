@@ -5,6 +5,8 @@
 #include <string_view>
 
 #include "build_config.h"
+#include "nn/network_training.h"
+#include "scoring/model_dir.h"
 #include "scoring/random.h"
 #include "svm_train/self_test.h"
 
@@ -16,15 +18,20 @@ constexpr const char* PROGRAM_NAME = "lumvet-train";
 constexpr const char* USAGE_TEXT =
     "usage: lumvet-train [--seed=N]\n"
     "       lumvet-train --selftest [--seed=N]\n"
+    "       lumvet-train --network [--seed=N] [--good=DIR] [--blur=DIR] [--model-dir=DIR]\n"
     "Trains the linear blur model on the photographs of the folders good/ and blur/\n"
     "of the current directory, or runs the solver self-test on a fixed toy problem.\n"
     "  --selftest   run the solver self-test and print its three result lines\n"
+    "  --network    train the network that lumqet uses, on the same folders, and\n"
+    "               write it into the model directory\n"
+    "  --good=DIR, --blur=DIR  read the sharp and blurred photographs from DIR\n"
+    "  --model-dir=DIR         write the network file into DIR\n"
     "  --seed=N     start the random state at N (-2147483648 to 2147483647)\n"
     "               instead of the clock, to reproduce a run\n"
     "  --help       print this text\n"
     "  --version    print the version\n";
 
-enum class OptionId { self_test, seed, help, version };
+enum class OptionId { self_test, network, good, blur, model_dir, seed, help, version };
 
 struct LongOption {
   std::string_view name;
@@ -34,6 +41,10 @@ struct LongOption {
 
 constexpr LongOption LONG_OPTIONS[] = {
     {"selftest", OptionId::self_test, false},
+    {"network", OptionId::network, false},
+    {"good", OptionId::good, true},
+    {"blur", OptionId::blur, true},
+    {"model-dir", OptionId::model_dir, true},
     {"seed", OptionId::seed, true},
     {"help", OptionId::help, false},
     {"version", OptionId::version, false},
@@ -51,6 +62,20 @@ bool apply_option(const LongOption& option, const std::string& value, TrainOptio
   switch (option.id) {
     case OptionId::self_test:
       options.mode = TrainMode::self_test;
+      return true;
+    case OptionId::network:
+      options.mode = TrainMode::network;
+      return true;
+    case OptionId::good:
+    case OptionId::blur:
+    case OptionId::model_dir:
+      if (value.empty()) {
+        error = "option '--" + std::string(option.name) + "' needs a folder";
+        return false;
+      }
+      (option.id == OptionId::good   ? options.good_dir
+       : option.id == OptionId::blur ? options.blur_dir
+                                     : options.model_dir) = value;
       return true;
     case OptionId::help:
       options.help = true;
@@ -155,6 +180,13 @@ int run_train_main(int argc, char** argv, std::FILE* out) {
       run_solver_self_test(rs, out);
       std::fflush(out);
       return TRAIN_EXIT_OK;
+    case TrainMode::network: {
+      NetworkTrainingOptions network;
+      network.good_dir = options.good_dir;
+      network.blur_dir = options.blur_dir;
+      if (!options.model_dir.empty()) network.model_dir = as_model_dir(options.model_dir);
+      return run_network_training(network, rs, out, stderr);
+    }
     case TrainMode::svm_training:
       break;
   }

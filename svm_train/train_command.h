@@ -17,6 +17,7 @@ inline constexpr int TRAIN_EXIT_USAGE_ERROR = 2;
 enum class TrainMode {
   svm_training,  // the default: train the linear model
   self_test,     // --selftest
+  network,       // --network: train the network of the network-based assessor
 };
 
 struct TrainOptions {
@@ -24,6 +25,9 @@ struct TrainOptions {
   bool help = false;
   bool version = false;
   std::optional<std::int32_t> seed;  // --seed: start state instead of the tick count
+  std::string good_dir = "good";     // --good: the sharp photographs
+  std::string blur_dir = "blur";     // --blur: the blurred photographs
+  std::string model_dir;             // --model-dir; empty: the default model directory
   std::vector<std::string> positional;  // arguments that are not long options
 };
 
