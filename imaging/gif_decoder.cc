@@ -41,38 +41,50 @@ bool read_first_image(GifFileType* gif, int transparent, Bitmap32& out) {
     height = std::int64_t{frame.Top} + frame.Height;
   }
   if (!image_size_allowed(width, height)) return false;
-  out = make_bitmap32(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height));
-  if (!out.pixels) return false;
-  std::fill(out.pixels.get(), out.pixels.get() + out.byte_size(), std::uint8_t{255});
 
+  // Decode every line first, appending as data arrives, so that a header that
+  // claims a large frame costs memory only as far as its data really goes.
   // Rows of an interlaced image arrive in four passes: every 8th row from 0, every
   // 8th from 4, every 4th from 2, every 2nd from 1.
   static constexpr int PASS_START[4] = {0, 4, 2, 1};
   static constexpr int PASS_STEP[4] = {8, 8, 4, 2};
   const int passes = frame.Interlace ? 4 : 1;
-  std::vector<GifPixelType> line(static_cast<std::size_t>(frame.Width));
+  const std::size_t line_size = static_cast<std::size_t>(frame.Width);
+  std::vector<GifPixelType> lines;
+  std::vector<int> line_rows;
   for (int pass = 0; pass < passes; ++pass) {
     const int start = frame.Interlace ? PASS_START[pass] : 0;
     const int step = frame.Interlace ? PASS_STEP[pass] : 1;
     for (int row = start; row < frame.Height; row += step) {
-      if (DGifGetLine(gif, line.data(), frame.Width) == GIF_ERROR) return false;
-      const std::int64_t y = std::int64_t{frame.Top} + row;
-      if (y >= out.height) continue;
-      std::uint8_t* p = out.row(static_cast<std::int32_t>(y));
-      for (int x = 0; x < frame.Width; ++x) {
-        const std::int64_t cx = std::int64_t{frame.Left} + x;
-        if (cx >= out.width) break;
-        const int index = line[static_cast<std::size_t>(x)];
-        if (index == transparent) continue;
-        std::uint8_t* q = p + 4 * cx;
-        if (index < map->ColorCount) {
-          const GifColorType& c = map->Colors[index];
-          q[0] = c.Blue;
-          q[1] = c.Green;
-          q[2] = c.Red;
-        } else {  // an index beyond the colour table: black
-          q[0] = q[1] = q[2] = 0;
-        }
+      lines.resize(lines.size() + line_size);
+      if (DGifGetLine(gif, lines.data() + lines.size() - line_size, frame.Width) == GIF_ERROR) {
+        return false;
+      }
+      line_rows.push_back(row);
+    }
+  }
+
+  out = make_bitmap32(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height));
+  if (!out.pixels) return false;
+  std::fill(out.pixels.get(), out.pixels.get() + out.byte_size(), std::uint8_t{255});
+  for (std::size_t n = 0; n < line_rows.size(); ++n) {
+    const std::int64_t y = std::int64_t{frame.Top} + line_rows[n];
+    if (y >= out.height) continue;
+    const GifPixelType* line = lines.data() + n * line_size;
+    std::uint8_t* p = out.row(static_cast<std::int32_t>(y));
+    for (int x = 0; x < frame.Width; ++x) {
+      const std::int64_t cx = std::int64_t{frame.Left} + x;
+      if (cx >= out.width) break;
+      const int index = line[x];
+      if (index == transparent) continue;
+      std::uint8_t* q = p + 4 * cx;
+      if (index < map->ColorCount) {
+        const GifColorType& c = map->Colors[index];
+        q[0] = c.Blue;
+        q[1] = c.Green;
+        q[2] = c.Red;
+      } else {  // an index beyond the colour table: black
+        q[0] = q[1] = q[2] = 0;
       }
     }
   }

@@ -122,39 +122,47 @@ std::int32_t net_save(const NeuralNet& net, const std::string& path, std::FILE* 
 }
 
 std::unique_ptr<NeuralNet> net_load(const std::string& path, std::FILE* out) {
-  // The header is read and checked before anything is allocated for the blocks.
-  std::vector<std::uint8_t> bytes;
-  if (!platform::read_file_prefix(path, HEADER_SIZE, bytes)) return nullptr;
-  if (bytes.size() < HEADER_SIZE) {
+  // Only a regular file is read (a FIFO or device could block or never end), and
+  // its header is checked against the file's size before anything is allocated.
+  std::FILE* f = platform::open_regular_file(path);
+  if (f == nullptr) return nullptr;
+  std::uint8_t header[HEADER_SIZE];
+  const std::uint64_t file_size = platform::file_size(f);
+  if (std::fread(header, 1, HEADER_SIZE, f) != HEADER_SIZE) {
+    std::fclose(f);
     std::fprintf(out, "*** read ERROR!\n");
     return nullptr;
   }
-  const std::int32_t input_count = get_i32(&bytes[0]);
-  const std::int32_t hidden_count = get_i32(&bytes[4]);
-  const std::int32_t output_count = get_i32(&bytes[8]);
-  if (input_count < 0 || hidden_count < 0 || output_count < 1) return nullptr;
+  const std::int32_t input_count = get_i32(&header[0]);
+  const std::int32_t hidden_count = get_i32(&header[4]);
+  const std::int32_t output_count = get_i32(&header[8]);
+  if (input_count < 0 || hidden_count < 0 || output_count < 1) {
+    std::fclose(f);
+    return nullptr;
+  }
   const std::int32_t first = hidden_count != 0 ? hidden_count : output_count;
 
-  // Each block holds at most 2^62 values, so the sum fits; a size beyond any
-  // file's is read only as far as the file goes and then found short.
+  // Each block holds at most 2^62 values, so the sum fits.
   const std::uint64_t block1 = count_plus_one(input_count) * count_plus_one(first);
   const std::uint64_t block2 =
       hidden_count != 0 ? count_plus_one(hidden_count) * count_plus_one(output_count) : 0;
   const std::uint64_t values = block1 + block2;
-  constexpr std::uint64_t max_values =
-      (std::numeric_limits<std::uint64_t>::max() - HEADER_SIZE) / 8;
-  const std::uint64_t total = values > max_values ? std::numeric_limits<std::uint64_t>::max()
-                                                  : HEADER_SIZE + 8 * values;
-  std::vector<std::uint8_t> header(bytes.begin(), bytes.end());
-  if (!platform::read_file_prefix(path, total, bytes) || bytes.size() < total ||
-      !std::equal(header.begin(), header.end(), bytes.begin())) {
+  if (file_size < HEADER_SIZE || (file_size - HEADER_SIZE) / 8 < values) {
+    std::fclose(f);
+    std::fprintf(out, "*** read ERROR!\n");
+    return nullptr;
+  }
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(8 * values));
+  const bool complete = std::fread(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  std::fclose(f);
+  if (!complete) {  // the file shrank while it was read
     std::fprintf(out, "*** read ERROR!\n");
     return nullptr;
   }
 
   auto net = net_alloc(input_count, hidden_count, output_count);
   if (!net) return nullptr;
-  const std::uint8_t* p = bytes.data() + HEADER_SIZE;
+  const std::uint8_t* p = bytes.data();
   get_block(p, net->input_weights, input_count, first);
   if (hidden_count != 0) {
     get_block(p + 8 * block1, net->hidden_weights, hidden_count, output_count);

@@ -123,16 +123,14 @@ std::FILE* open_regular_file(const std::string& path) {
   return f;
 }
 
-bool read_file_prefix(const std::string& path, std::uint64_t limit,
-                      std::vector<std::uint8_t>& bytes) {
+bool read_file(const std::string& path, std::vector<std::uint8_t>& bytes) {
   bytes.clear();
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   std::uint8_t buf[65536];
   bool ok = true;
-  while (bytes.size() < limit) {
-    const std::uint64_t want = std::min<std::uint64_t>(sizeof buf, limit - bytes.size());
-    const ssize_t n = ::read(fd, buf, static_cast<std::size_t>(want));
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
     if (n < 0) {
       if (errno == EINTR) continue;
       ok = false;
@@ -145,8 +143,10 @@ bool read_file_prefix(const std::string& path, std::uint64_t limit,
   return ok;
 }
 
-bool read_file(const std::string& path, std::vector<std::uint8_t>& bytes) {
-  return read_file_prefix(path, UINT64_MAX, bytes);
+std::uint64_t file_size(std::FILE* f) {
+  struct stat st;
+  if (::fstat(::fileno(f), &st) != 0 || st.st_size < 0) return 0;
+  return static_cast<std::uint64_t>(st.st_size);
 }
 
 ReplaceStatus replace_file(const std::string& path, const std::vector<std::uint8_t>& bytes,

@@ -56,10 +56,8 @@ std::FILE* open_regular_file(const std::string& path);
 // Reads a whole file. False when it cannot be opened or read.
 bool read_file(const std::string& path, std::vector<std::uint8_t>& bytes);
 
-// Reads the first `limit` bytes of a file, or all of it when it is shorter; memory
-// grows only with the data actually read. False when it cannot be opened or read.
-bool read_file_prefix(const std::string& path, std::uint64_t limit,
-                      std::vector<std::uint8_t>& bytes);
+// Size in bytes of an open file (0 when it cannot be told).
+std::uint64_t file_size(std::FILE* f);
 
 enum class ReplaceStatus {
   replaced,      // the file now holds exactly the bytes

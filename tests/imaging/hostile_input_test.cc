@@ -174,6 +174,34 @@ TEST_F(HostileInputTest, HugeProgressiveJpegIsRefusedFromItsHeader) {
       ::testing::ExitedWithCode(0), "");
 }
 
+// A GIF whose screen and frame claim 16000 x 16000 pixels (within the pixel
+// limit) but whose data ends after a few bytes: refused before the 1 GiB screen
+// is allocated, because frame lines are decoded before the bitmap is made.
+TEST_F(HostileInputTest, ShortGifWithLargeFrameIsRefusedCheaply) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  testing::GifFrame frame;
+  frame.width = 2, frame.height = 2, frame.indices = {0, 1, 1, 0};
+  const std::string path = dir.file("large.gif");
+  ASSERT_TRUE(testing::write_gif(path, 2, 2, {0, 0, 0, 255, 255, 255}, {frame}));
+  std::vector<std::uint8_t> gif = testing::read_bytes(path);
+  constexpr std::uint8_t HI = 16000 >> 8, LO = 16000 & 0xFF;
+  gif[6] = gif[8] = LO, gif[7] = gif[9] = HI;  // logical screen
+  std::size_t at = 13 + 3 * 2;                   // after the two-entry colour table
+  while (at < gif.size() && gif[at] != 0x2C) ++at;  // skip extensions
+  ASSERT_LT(at + 8, gif.size());
+  gif[at + 5] = gif[at + 7] = LO, gif[at + 6] = gif[at + 8] = HI;  // frame size
+  testing::write_bytes(path, gif);
+  EXPECT_EXIT(
+      {
+        const bool refused = !load_bitmap32(path).has_value();
+        rusage usage{};
+        ::getrusage(RUSAGE_SELF, &usage);
+        const bool small = usage.ru_maxrss < 256 * 1024;  // kilobytes
+        std::_Exit(refused && small ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
 TEST_F(HostileInputTest, TinyAndThinImagesDecodeAtTheirSize) {
   struct Size {
     int width, height;

@@ -256,6 +256,26 @@ TEST(NetworkFile, LoadRefusesDamagedFiles) {
   EXPECT_TRUE(load_quietly(path, printed));
 }
 
+TEST(NetworkFile, LoadReadsOnlyRegularFilesOfTheAnnouncedSize) {
+  ScopedTempDir dir;
+  std::string printed;
+  // A FIFO without a writer would block a plain open; a folder is no file.
+  const std::string fifo = dir.file("pipe.nn");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_FALSE(load_quietly(fifo, printed));
+  EXPECT_EQ(printed, "");
+  EXPECT_FALSE(load_quietly(dir.path(), printed));
+  // A sparse file whose apparent size matches a huge header is read only once
+  // the header and the size agree; one byte short is refused before reading.
+  const std::string sparse = dir.file("sparse.nn");
+  std::vector<std::uint8_t> b = header(30, 1000000, 1);
+  write_bytes(sparse, b);
+  const std::uint64_t full = 12 + 8 * (31ull * 1000001 + 1000001ull * 2);
+  ASSERT_EQ(::truncate(sparse.c_str(), static_cast<off_t>(full - 1)), 0);
+  EXPECT_FALSE(load_quietly(sparse, printed));
+  EXPECT_EQ(printed, "*** read ERROR!\n");
+}
+
 TEST(NetworkFile, SaveReplacesOnlyAfterAFullWrite) {
   ScopedTempDir dir;
   const NeuralNet net = worked_example();
