@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "build_config.h"
@@ -15,6 +16,7 @@
 #include "scoring/constants.h"
 #include "scoring/file_scoring.h"
 #include "scoring/linear_model.h"
+#include "scoring/model_file.h"
 #include "scoring/random.h"
 
 namespace lumvet {
@@ -27,6 +29,7 @@ constexpr const char* LONG_OPTIONS_TEXT =
     "  --seed=N         start the random generator at N, so that a run can be repeated\n"
     "  --format=FORMAT  text (default), or tsv or jsonl: one record per examined image\n"
     "  --threshold=N    list photos scoring above N instead of 10 (text format)\n"
+    "  --model=FILE     score with the model file FILE that lumvet-train wrote\n"
     "  --help           print this text\n"
     "  --version        print the version\n";
 
@@ -118,6 +121,14 @@ int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
     return finish_output(out, err, 0, EXIT_DONE);
   }
 
+  // A model file named by an option must be usable before anything else is done.
+  SvmModel file_model;
+  if (!options.model_file.empty() &&
+      !load_svm_model_file(options.model_file, file_model, error)) {
+    std::fprintf(err, "lumvet: %s\n", error.c_str());
+    return EXIT_BAD_OPTION;
+  }
+
   // Standard output carries nothing but records in the machine-readable formats.
   std::FILE* notes = options.format == OutputFormat::text ? out : err;
   const PathChoice choice = choose_path(args, notes);
@@ -135,7 +146,11 @@ int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
     seed_random_from_ticks(rs);
   }
   SvmModel model;
-  init_embedded_model(model);
+  if (options.model_file.empty()) {
+    init_embedded_model(model);
+  } else {
+    model = std::move(file_model);
+  }
 
   ScoreSink sink;
   sink.out = out;

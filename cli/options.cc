@@ -52,6 +52,12 @@ bool handle_format(const std::string& value, LongOptions& options, std::string& 
   return true;
 }
 
+bool handle_model(const std::string& value, LongOptions& options, std::string& error) {
+  if (value.empty()) return bad_value("model", value, error);
+  options.model_file = value;
+  return true;
+}
+
 bool handle_help(const std::string&, LongOptions& options, std::string&) {
   options.help = true;
   return true;
@@ -67,6 +73,7 @@ constexpr OptionSpec OPTIONS[] = {
     {"seed", true, handle_seed},
     {"format", true, handle_format},
     {"threshold", true, handle_threshold},
+    {"model", true, handle_model},
     {"help", false, handle_help},
     {"version", false, handle_version},
 };

@@ -18,6 +18,7 @@ struct LongOptions {
   std::optional<std::int32_t> seed;          // --seed=N: start RandomState at N
   OutputFormat format = OutputFormat::text;  // --format=text|tsv|jsonl
   std::int32_t threshold = LIST_THRESHOLD;   // --threshold=N: list scores above N
+  std::string model_file;                    // --model=FILE: score with this model file
   bool help = false;                         // --help
   bool version = false;                      // --version
 };

@@ -9,6 +9,7 @@
 #include "scoring/model_dir.h"
 #include "scoring/random.h"
 #include "svm_train/self_test.h"
+#include "svm_train/svm_training.h"
 
 namespace lumvet {
 namespace {
@@ -16,16 +17,19 @@ namespace {
 constexpr const char* PROGRAM_NAME = "lumvet-train";
 
 constexpr const char* USAGE_TEXT =
-    "usage: lumvet-train [--seed=N]\n"
+    "usage: lumvet-train [--seed=N] [--good=DIR] [--blur=DIR] [--model-dir=DIR]\n"
     "       lumvet-train --selftest [--seed=N]\n"
     "       lumvet-train --network [--seed=N] [--good=DIR] [--blur=DIR] [--model-dir=DIR]\n"
-    "Trains the linear blur model on the photographs of the folders good/ and blur/\n"
-    "of the current directory, or runs the solver self-test on a fixed toy problem.\n"
+    "Trains the linear blur model on the photographs of the folders good/ (sharp)\n"
+    "and blur/ (blurred) of the current directory, writes it into the model\n"
+    "directory as test_30-10_0.75-0.0001=15-1-12000=e10.svm and scores the model\n"
+    "directory's blur/ and good/ folders with it (lumvet --model=FILE scores with\n"
+    "such a file); or runs the solver self-test on a fixed toy problem.\n"
     "  --selftest   run the solver self-test and print its three result lines\n"
     "  --network    train the network that lumqet uses, on the same folders, and\n"
     "               write it into the model directory\n"
     "  --good=DIR, --blur=DIR  read the sharp and blurred photographs from DIR\n"
-    "  --model-dir=DIR         write the network file into DIR\n"
+    "  --model-dir=DIR         write the model or network file into DIR\n"
     "  --seed=N     start the random state at N (-2147483648 to 2147483647)\n"
     "               instead of the clock, to reproduce a run\n"
     "  --help       print this text\n"
@@ -190,8 +194,11 @@ int run_train_main(int argc, char** argv, std::FILE* out) {
     case TrainMode::svm_training:
       break;
   }
-  std::fprintf(stderr, "%s: SVM training is not built yet; use --selftest\n", PROGRAM_NAME);
-  return TRAIN_EXIT_USAGE_ERROR;
+  SvmTrainingOptions training;
+  training.good_dir = options.good_dir;
+  training.blur_dir = options.blur_dir;
+  training.model_dir = options.model_dir;
+  return run_svm_training(training, rs, out, stderr);
 }
 
 }  // namespace lumvet

@@ -11,7 +11,7 @@
 
 #include "scoring/file_scoring.h"
 #include "scoring/model_dir.h"
-#include "tests/nn/test_photos.h"
+#include "tests/support/test_photos.h"
 #include "tests/support/test_support.h"
 
 namespace lumvet {

@@ -8,7 +8,7 @@
 #include "build_config.h"
 #include "nn/assessor.h"
 #include "nn/network_file.h"
-#include "tests/nn/test_photos.h"
+#include "tests/support/test_photos.h"
 #include "tests/support/test_support.h"
 
 namespace lumvet {

@@ -8,7 +8,7 @@
 #include "nn/assessor.h"
 #include "nn/network_file.h"
 #include "scoring/file_scoring.h"
-#include "tests/nn/test_photos.h"
+#include "tests/support/test_photos.h"
 #include "tests/support/test_support.h"
 
 namespace lumvet {

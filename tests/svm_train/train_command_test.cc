@@ -100,13 +100,19 @@ TEST(TrainProgram, ErrorsAreOneLineAndExitTwo) {
   const std::string program = built_program("svm_train/lumvet-train");
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"--bogus"}, {"--selftest", "--seed"}, {"--seed=99999999999", "--selftest"},
-           {"--selftest", "extra"}, {}}) {
+           {"--selftest", "extra"}, {"extra"}}) {
     const auto r = run_program(program, args);
     EXPECT_EQ(r.exit_code, TRAIN_EXIT_USAGE_ERROR);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_EQ(r.err.rfind("lumvet-train: ", 0), 0u) << r.err;
   }
+  // Training where there is nothing to train on.
+  testing::ScopedTempDir empty;
+  const auto r = run_program(program, {"--model-dir=" + empty.path()}, empty.path());
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "lumvet-train: no photos to train on in good/ and blur/\n");
 }
 
 }  // namespace

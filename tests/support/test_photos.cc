@@ -1,4 +1,4 @@
-#include "tests/nn/test_photos.h"
+#include "tests/support/test_photos.h"
 
 #include <jpeglib.h>
 

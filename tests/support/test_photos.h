@@ -1,4 +1,4 @@
-// Photographs made up for the network tests: textured "sharp" pictures and
+// Photographs made up for the training tests: textured "sharp" pictures and
 // blurred copies of them, written as real JPEG files.
 #pragma once
 

@@ -1,0 +1,111 @@
+#include "scoring/model_file.h"
+
+#include <bit>
+#include <cmath>
+#include <cstdio>
+
+#include "platform/platform.h"
+
+namespace lumvet {
+
+namespace {
+
+// The largest feature a patch can give (half black, half white), scaled.
+constexpr double MAX_SCALED_FEATURE = 12750.0 / FEATURE_SCALE;
+// Below INT32_MAX (2147483647) with room to spare for the rounding of the sums.
+constexpr double SCORE_LIMIT = 2.0e9;
+
+// Explicit little-endian encoding, whatever the host's order.
+void put_u32(std::vector<std::uint8_t>& bytes, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+void put_f64(std::vector<std::uint8_t>& bytes, double d) {
+  const auto v = std::bit_cast<std::uint64_t>(d);
+  for (int i = 0; i < 8; ++i) bytes.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+std::int32_t get_i32(const std::uint8_t* p) {
+  std::uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = (v << 8) | p[i];
+  return static_cast<std::int32_t>(v);
+}
+
+double get_f64(const std::uint8_t* p) {
+  std::uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+  return std::bit_cast<double>(v);
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> encode_svm_model(const SvmModel& model) {
+  std::vector<std::uint8_t> bytes;
+  bytes.reserve(12 + 8 * model.weights.size());
+  put_u32(bytes, static_cast<std::uint32_t>(model.dims));
+  put_f64(bytes, model.bias);
+  for (const double w : model.weights) put_f64(bytes, w);
+  return bytes;
+}
+
+bool svm_model_scores_fit(const SvmModel& model) {
+  double bound = std::fabs(model.bias);
+  for (const double w : model.weights) bound += std::fabs(w) * MAX_SCALED_FEATURE;
+  // A NaN or an infinity anywhere makes the comparison false.
+  return bound * 100.0 <= SCORE_LIMIT;
+}
+
+bool decode_svm_model(const std::vector<std::uint8_t>& bytes, SvmModel& model, std::string& error) {
+  if (bytes.size() >= 4) {
+    const std::int32_t dims = get_i32(bytes.data());
+    if (dims != FEATURE_COUNT) {
+      error = "holds " + std::to_string(dims) + " features per photo, lumvet measures " +
+              std::to_string(FEATURE_COUNT);
+      return false;
+    }
+  }
+  if (bytes.size() != SVM_MODEL_FILE_SIZE) {
+    error = "is not a model file: it must be exactly " + std::to_string(SVM_MODEL_FILE_SIZE) +
+            " bytes long";
+    return false;
+  }
+  SvmModel decoded;
+  decoded.dims = FEATURE_COUNT;
+  decoded.bias = get_f64(bytes.data() + 4);
+  decoded.weights.resize(FEATURE_COUNT);
+  for (int k = 0; k < FEATURE_COUNT; ++k) {
+    decoded.weights[static_cast<std::size_t>(k)] = get_f64(bytes.data() + 12 + 8 * k);
+  }
+  if (!svm_model_scores_fit(decoded)) {
+    error = "holds a bias or weights that are not finite or too large to score with";
+    return false;
+  }
+  model = std::move(decoded);
+  return true;
+}
+
+bool load_svm_model_file(const std::string& path, SvmModel& model, std::string& error) {
+  // Only a regular file: a pipe or a device could block or never end. One byte
+  // more than a model file holds is enough to tell that a file is too long.
+  std::FILE* f = platform::open_regular_file(path);
+  if (f == nullptr) {
+    error = "cannot read model file " + path;
+    return false;
+  }
+  std::vector<std::uint8_t> bytes(SVM_MODEL_FILE_SIZE + 1);
+  bytes.resize(std::fread(bytes.data(), 1, bytes.size(), f));
+  const bool read_failed = std::ferror(f) != 0;
+  std::fclose(f);
+  if (read_failed) {
+    error = "cannot read model file " + path;
+    return false;
+  }
+  std::string reason;
+  if (!decode_svm_model(bytes, model, reason)) {
+    error = "model file " + path + " " + reason;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace lumvet

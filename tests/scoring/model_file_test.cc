@@ -1,0 +1,135 @@
+#include "scoring/model_file.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_support.h"
+
+namespace lumvet {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+void append_le(Bytes& bytes, std::uint64_t v, int size) {
+  for (int i = 0; i < size; ++i) bytes.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+SvmModel model_with(double bias, const std::vector<double>& weights) {
+  SvmModel model;
+  model.dims = static_cast<std::int32_t>(weights.size());
+  model.bias = bias;
+  model.weights = weights;
+  return model;
+}
+
+std::vector<double> ramp_weights() {
+  std::vector<double> w(FEATURE_COUNT);
+  for (int k = 0; k < FEATURE_COUNT; ++k) w[k] = (k - 14.5) / 7.0;
+  return w;
+}
+
+TEST(ModelFile, LayoutIsLittleEndianCountBiasWeights) {
+  const std::vector<double> w = ramp_weights();
+  const Bytes bytes = encode_svm_model(model_with(-0.0, w));
+  Bytes expected = {0x1E, 0x00, 0x00, 0x00};
+  append_le(expected, std::bit_cast<std::uint64_t>(-0.0), 8);  // the bias at offset 4: no gap
+  for (const double v : w) append_le(expected, std::bit_cast<std::uint64_t>(v), 8);
+  EXPECT_EQ(bytes, expected);
+  EXPECT_EQ(bytes.size(), SVM_MODEL_FILE_SIZE);
+  EXPECT_EQ(SVM_MODEL_FILE_SIZE, 252u);
+  EXPECT_EQ(bytes[4 + 7], 0x80);  // the sign bit of -0.0 is kept
+}
+
+TEST(ModelFile, RoundTripIsBitExact) {
+  SvmModel embedded;
+  init_embedded_model(embedded);
+  SvmModel decoded;
+  std::string error;
+  ASSERT_TRUE(decode_svm_model(encode_svm_model(embedded), decoded, error)) << error;
+  EXPECT_EQ(decoded.sample_count, 0);
+  EXPECT_EQ(decoded.dims, FEATURE_COUNT);
+  EXPECT_EQ(std::bit_cast<std::uint64_t>(decoded.bias), EMBEDDED_BIAS_BITS);
+  ASSERT_EQ(decoded.weights.size(), static_cast<std::size_t>(FEATURE_COUNT));
+  for (int k = 0; k < FEATURE_COUNT; ++k) {
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(decoded.weights[k]), EMBEDDED_WEIGHT_BITS[k]) << k;
+  }
+  release_svm_model(embedded);
+}
+
+TEST(ModelFile, RefusesWrongSizesCountsAndValues) {
+  const Bytes good = encode_svm_model(model_with(3.0, ramp_weights()));
+  struct Case {
+    Bytes bytes;
+    std::string reason;
+  };
+  std::vector<Case> cases;
+  cases.push_back({{}, "is not a model file: it must be exactly 252 bytes long"});
+  cases.push_back({{0x1E, 0, 0}, "is not a model file: it must be exactly 252 bytes long"});
+  cases.push_back({Bytes(good.begin(), good.end() - 1),
+                   "is not a model file: it must be exactly 252 bytes long"});
+  Bytes longer = good;
+  longer.push_back(0);
+  cases.push_back({longer, "is not a model file: it must be exactly 252 bytes long"});
+  for (const std::int32_t dims : {29, 31, 0, -30}) {
+    Bytes b = good;
+    for (int i = 0; i < 4; ++i)
+      b[i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(dims) >> (8 * i));
+    cases.push_back(
+        {b, "holds " + std::to_string(dims) + " features per photo, lumvet measures 30"});
+  }
+  // A smaller model written consistently for its own count is still not one lumvet can use.
+  cases.push_back({encode_svm_model(model_with(1.0, std::vector<double>(20, 0.5))),
+                   "holds 20 features per photo, lumvet measures 30"});
+  const std::string bad_values =
+      "holds a bias or weights that are not finite or too large to score with";
+  for (const double v : {std::numeric_limits<double>::quiet_NaN(),
+                         std::numeric_limits<double>::infinity(), -1e300, 1e8}) {
+    std::vector<double> w = ramp_weights();
+    w[17] = v;
+    cases.push_back({encode_svm_model(model_with(0.0, w)), bad_values});
+    cases.push_back({encode_svm_model(model_with(v * 30, ramp_weights())), bad_values});
+  }
+  for (const Case& c : cases) {
+    SvmModel model = model_with(7.0, {1.0});
+    std::string error;
+    EXPECT_FALSE(decode_svm_model(c.bytes, model, error)) << c.reason;
+    EXPECT_EQ(error, c.reason);
+    EXPECT_EQ(model.bias, 7.0);  // untouched
+    EXPECT_EQ(model.weights.size(), 1u);
+  }
+
+  // Large but safe: every score stays far inside 32 bits.
+  std::vector<double> w(FEATURE_COUNT, 500000.0);
+  SvmModel model;
+  std::string error;
+  EXPECT_TRUE(decode_svm_model(encode_svm_model(model_with(-1e6, w)), model, error)) << error;
+}
+
+TEST(ModelFile, LoadNamesTheFile) {
+  testing::ScopedTempDir dir;
+  const Bytes good = encode_svm_model(model_with(0.5, ramp_weights()));
+  testing::write_bytes(dir.file("m.svm"), good);
+  SvmModel model;
+  std::string error;
+  ASSERT_TRUE(load_svm_model_file(dir.file("m.svm"), model, error)) << error;
+  EXPECT_EQ(model.bias, 0.5);
+  EXPECT_EQ(model.weights, ramp_weights());
+
+  testing::write_bytes(dir.file("short.svm"), Bytes(good.begin(), good.begin() + 100));
+  EXPECT_FALSE(load_svm_model_file(dir.file("short.svm"), model, error));
+  EXPECT_EQ(error, "model file " + dir.file("short.svm") +
+                       " is not a model file: it must be exactly 252 bytes long");
+  // Missing files and things that are not regular files cannot be read.
+  for (const std::string& path : {dir.file("none.svm"), dir.path()}) {
+    EXPECT_FALSE(load_svm_model_file(path, model, error));
+    EXPECT_EQ(error, "cannot read model file " + path);
+  }
+}
+
+}  // namespace
+}  // namespace lumvet
