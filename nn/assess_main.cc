@@ -2,5 +2,9 @@
 #include <cstdio>
 
 #include "nn/assessor.h"
+#include "platform/platform.h"
 
-int main(int argc, char** argv) { return lumvet::run_network_assessor(argc, argv, stdout, stderr); }
+int main(int argc, char** argv) {
+  const int code = lumvet::run_network_assessor(argc, argv, stdout, stderr);
+  return lumvet::platform::finish_output(stdout, stderr, "lumqet", code);
+}

@@ -204,6 +204,19 @@ bool output_reader_gone(std::FILE* out) {
   return (p.revents & (POLLERR | POLLHUP)) != 0;
 }
 
+int finish_output(std::FILE* out, std::FILE* err, const char* program, int exit_code) {
+  errno = 0;
+  if (std::fflush(out) == 0 && std::ferror(out) == 0) return exit_code;
+  const int error = errno;
+  if (error == EPIPE || output_reader_gone(out)) return 1;
+  if (error != 0) {
+    std::fprintf(err, "%s: cannot write output: %s\n", program, std::strerror(error));
+  } else {  // an earlier write failed; its reason is no longer known
+    std::fprintf(err, "%s: cannot write output\n", program);
+  }
+  return 1;
+}
+
 std::string executable_path() {
   std::string path(256, '\0');
   for (;;) {

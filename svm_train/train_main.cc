@@ -1,6 +1,10 @@
-// lumvet-train: the SVM trainer and the solver self-test.
+// lumvet-train: the SVM trainer, the network trainer and the solver self-test.
 #include <cstdio>
 
+#include "platform/platform.h"
 #include "svm_train/train_command.h"
 
-int main(int argc, char** argv) { return lumvet::run_train_main(argc, argv, stdout); }
+int main(int argc, char** argv) {
+  const int code = lumvet::run_train_main(argc, argv, stdout);
+  return lumvet::platform::finish_output(stdout, stderr, "lumvet-train", code);
+}

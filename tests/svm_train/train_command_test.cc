@@ -115,5 +115,19 @@ TEST(TrainProgram, ErrorsAreOneLineAndExitTwo) {
   EXPECT_EQ(r.err, "lumvet-train: no photos to train on in good/ and blur/\n");
 }
 
+// Output that cannot be written is a failure, reported once; a reader that has
+// gone away (a closed pipe) ends the program without a message.
+TEST(TrainProgram, OutputFailuresAreReported) {
+  for (const char* program : {"svm_train/lumvet-train", "nn/lumqet"}) {
+    const std::string command = built_program(program) +
+                                (std::string(program) == "nn/lumqet" ? " /dev/null" : " --selftest");
+    const auto full = run_program("/bin/sh", {"-c", command + " > /dev/full"});
+    EXPECT_EQ(full.exit_code, 1) << program;
+    EXPECT_NE(full.err.find("cannot write output"), std::string::npos) << program;
+    const auto closed = run_program("/bin/sh", {"-c", "trap '' PIPE; " + command + " | true; true"});
+    EXPECT_EQ(closed.err, "") << program;
+  }
+}
+
 }  // namespace
 }  // namespace lumvet
