@@ -27,6 +27,8 @@ constexpr const char* LONG_OPTIONS_TEXT =
     "  --seed=N         start the random generator at N, so that a run can be repeated\n"
     "  --format=FORMAT  text (default), or tsv or jsonl: one record per examined image\n"
     "  --threshold=N    list photos scoring above N instead of 10 (text format)\n"
+    "  --jobs=N         score a folder's photos on N threads (default: every core);\n"
+    "                   the output is the same for every N\n"
     "  --help           print this text\n"
     "  --version        print the version\n";
 
@@ -146,7 +148,8 @@ int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
     std::int32_t examined_count = 0;
     std::int32_t listed_count = 0;
     std::string folder = choice.path;  // extended and restored by the scan
-    scan_folder(folder, model, examined_count, listed_count, choice.recurse, rs, sink);
+    const int jobs = options.jobs > 0 ? options.jobs : platform::online_cores();
+    scan_folder(folder, model, examined_count, listed_count, choice.recurse, rs, sink, jobs);
     if (!sink_broken(sink)) write_folder_summary(sink, listed_count, examined_count);
   } else {
     const FileScore score = score_image_file_checked(model, choice.path, FEATURE_SCALE, rs);
