@@ -80,4 +80,11 @@ void measure_patches_fast(const Bitmap32& bitmap, const PatchPlacement& placemen
 // The luminances 30 R + 59 G + 11 B of `count` BGRX pixels.
 void bgrx_luminances(const std::uint8_t* bgrx, std::size_t count, std::uint16_t* out);
 
+// On x86-64 the feeder uses SSSE3 for the luminances and AVX for the statistics
+// when the processor has them, chosen at run time; the results are the same bits
+// as those of the SSE2 code that every x86-64 processor runs (integer arithmetic,
+// and the same IEEE operations in the same order, never fused). For tests: false
+// keeps to SSE2, true (the default) allows the extensions again.
+void allow_cpu_extensions(bool allow);
+
 }  // namespace lumvet

@@ -11,6 +11,7 @@
 #include "imaging/imaging.h"
 #include "scoring/features.h"
 #include "scoring/file_scoring.h"
+#include "scoring/patch_stream.h"
 #include "tests/imaging/image_writers.h"
 #include "tests/support/test_support.h"
 
@@ -122,6 +123,15 @@ TEST_F(FastScoringTest, SamplePhotos) {
     ++files;
   }
   EXPECT_EQ(files, 17);
+}
+
+// The SSE2 code that every x86-64 processor runs, on the same photos.
+TEST_F(FastScoringTest, SamplePhotosWithoutProcessorExtensions) {
+  allow_cpu_extensions(false);
+  for (const char* name : {"forest_stream.jpg", "dogs_window.jpg", "paint_brushes_blur_s4.jpg"}) {
+    EXPECT_EQ(expect_same(std::string(LUMVET_SOURCE_DIR "/samples/") + name, name, 2), 2);
+  }
+  allow_cpu_extensions(true);
 }
 
 TEST_F(FastScoringTest, OtherFormatsAndRefusedFiles) {

@@ -25,20 +25,25 @@ Bitmap32 textured(int w, int h, unsigned salt) {
 TEST(PatchStream, FastWalkMatchesReferenceBitForBit) {
   const std::pair<int, int> sizes[] = {{200, 100}, {15, 14}, {14, 14}, {640, 480}, {97, 1013},
                                        {1013, 97}, {1, 150}, {333, 333}};
-  for (auto [w, h] : sizes) {
-    const Bitmap32 b = textured(w, h, static_cast<unsigned>(w * h));
-    for (std::int32_t seed : {1, 2, 12345, -9, 2147483646}) {
-      RandomState rs{seed};
-      const PatchPlacement p = draw_patch_placement(w, h, rs);
-      FeatureVector slow, fast;
-      measure_patches(b, p, slow);
-      measure_patches_fast(b, p, fast);
-      for (int k = 0; k < FEATURE_COUNT; ++k) {
-        ASSERT_EQ(std::bit_cast<std::uint64_t>(slow[k]), std::bit_cast<std::uint64_t>(fast[k]))
-            << w << "x" << h << " seed " << seed << " k " << k;
+  // With the processor's extensions (SSSE3, AVX) where it has them, and without.
+  for (bool extensions : {true, false}) {
+    allow_cpu_extensions(extensions);
+    for (auto [w, h] : sizes) {
+      const Bitmap32 b = textured(w, h, static_cast<unsigned>(w * h));
+      for (std::int32_t seed : {1, 2, 12345, -9, 2147483646}) {
+        RandomState rs{seed};
+        const PatchPlacement p = draw_patch_placement(w, h, rs);
+        FeatureVector slow, fast;
+        measure_patches(b, p, slow);
+        measure_patches_fast(b, p, fast);
+        for (int k = 0; k < FEATURE_COUNT; ++k) {
+          ASSERT_EQ(std::bit_cast<std::uint64_t>(slow[k]), std::bit_cast<std::uint64_t>(fast[k]))
+              << w << "x" << h << " seed " << seed << " k " << k << " extensions " << extensions;
+        }
       }
     }
   }
+  allow_cpu_extensions(true);
 }
 
 TEST(PatchStream, TwoDrawsFedTogetherFromRgbRows) {
@@ -100,15 +105,19 @@ TEST(PatchStream, LuminancesOfEveryChannelValue) {
     bgrx[4 * i + 2] = static_cast<std::uint8_t>(i * 7);
     bgrx[4 * i + 3] = static_cast<std::uint8_t>(i * 13);  // never read
   }
-  for (std::size_t n : {std::size_t{0}, std::size_t{1}, std::size_t{7}, std::size_t{8},
-                        std::size_t{17}, std::size_t{256 * 3}}) {
-    std::vector<std::uint16_t> out(n + 1, 0xBEEF);
-    bgrx_luminances(bgrx.data(), n, out.data());
-    for (std::size_t i = 0; i < n; ++i) {
-      ASSERT_EQ(out[i], pixel_luminance(&bgrx[4 * i])) << n << " " << i;
+  for (bool extensions : {true, false}) {
+    allow_cpu_extensions(extensions);
+    for (std::size_t n : {std::size_t{0}, std::size_t{1}, std::size_t{7}, std::size_t{8},
+                          std::size_t{17}, std::size_t{256 * 3}}) {
+      std::vector<std::uint16_t> out(n + 1, 0xBEEF);
+      bgrx_luminances(bgrx.data(), n, out.data());
+      for (std::size_t i = 0; i < n; ++i) {
+        ASSERT_EQ(out[i], pixel_luminance(&bgrx[4 * i])) << n << " " << i << " " << extensions;
+      }
+      EXPECT_EQ(out[n], 0xBEEF);
     }
-    EXPECT_EQ(out[n], 0xBEEF);
   }
+  allow_cpu_extensions(true);
   const std::uint8_t white[4 * 8] = {255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255,
                                      255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255,
                                      255, 255, 255, 255, 255, 255, 255, 255, 255, 255};
