@@ -112,13 +112,16 @@ echo "   libjpeg's whole-image coefficient buffer, about 3 bytes per pixel for 4
 fi
 
 echo "== OpenCV variance-of-the-Laplacian peer (one thread)"
-if python3 -c 'import cv2' 2>/dev/null; then
+# Debian's python3-opencv belongs to Debian's own interpreter.
+PYTHON=/usr/bin/python3
+[ -x "$PYTHON" ] || PYTHON=python3
+if "$PYTHON" -c 'import cv2' 2>/dev/null; then
   for set in baseline 12mp; do
     dir="$PHOTOS/$set"
     n=$(count_jpg "$dir")
     best=""
     for ((r = 0; r < REPEATS; r++)); do
-      ms=$(python3 bench/opencv_peer.py "$dir" | awk '{ print $3 }')
+      ms=$("$PYTHON" bench/opencv_peer.py "$dir" | awk '{ print $3 }')
       best=$(printf '%s\n' "$ms" $best | sort -g | head -1)
     done
     mapfile -t t < <("$TIMER" "$REPEATS" "$LUMVET" --jobs=1 --seed=1 --format=tsv "$dir")
