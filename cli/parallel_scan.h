@@ -25,8 +25,8 @@ namespace lumvet {
 inline constexpr int PHOTOS_IN_FLIGHT_PER_JOB = 8;
 
 // scan_photos with every photo scored by `score` on `jobs` worker threads
-// (jobs >= 2; `score` is called on several threads at once) and handed to `sink` in scan order, the counters and the
-// final RandomState exactly as scan_photos leaves them. The calling thread walks
+// (jobs >= 2; `score` is called on several threads at once) and handed to `sink` in scan order, the
+// counters and the final RandomState exactly as scan_photos leaves them. The calling thread walks
 // the folders and writes. Stops early once the sink is broken; photos being
 // scored then are finished and dropped. If no thread can be started, this is
 // scan_photos.

@@ -79,7 +79,7 @@ class PatchMeasuringSink : public ImageRowSink {
   int draws_;
   MeasureScratch& scratch_;
   std::optional<PatchRowFeeder> feeder_;
-  std::size_t pitch_ = 0;        // bytes from one row to the next, a multiple of 32
+  std::size_t pitch_ = 0;              // bytes from one row to the next, a multiple of 32
   std::uint8_t* first_row_ = nullptr;  // 16 bytes past a 32-byte boundary
 };
 
@@ -114,8 +114,8 @@ bool extract_file_features(const std::string& path, FeatureVector& features, Ran
   return measure_image_file(path, 1, rs, &features);
 }
 
-FileScore score_image_file_reference(const SvmModel& model, const std::string& path,
-                                     double scale, RandomState& rs) {
+FileScore score_image_file_reference(const SvmModel& model, const std::string& path, double scale,
+                                     RandomState& rs) {
   FileScore result;
   const std::optional<Bitmap32> bitmap = load_measurable_bitmap(path);
   if (!bitmap) return result;

@@ -48,8 +48,8 @@ bool measure_image_file(const std::string& path, int draws, RandomState& rs,
 // The plain path, kept as the reference that the fast one is tested and timed
 // against: load_bitmap32 decodes the whole image, then score_bitmap measures
 // each draw on the full-frame bitmap with the one-patch-at-a-time walk.
-FileScore score_image_file_reference(const SvmModel& model, const std::string& path,
-                                     double scale, RandomState& rs);
+FileScore score_image_file_reference(const SvmModel& model, const std::string& path, double scale,
+                                     RandomState& rs);
 bool extract_file_features_reference(const std::string& path, FeatureVector& features,
                                      RandomState& rs);
 

@@ -1,9 +1,8 @@
 #include "scoring/patch_stream.h"
 
 #include <algorithm>
-#include <cmath>
-
 #include <atomic>
+#include <cmath>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -107,10 +106,8 @@ __attribute__((target("avx"))) void measure_lanes_avx(std::size_t count,
 // 17850 and 7650: no saturation) and phaddw adds the two: eight pixels in three
 // instructions besides the loads and the store.
 __attribute__((target("ssse3"))) void bgrx_luminances_ssse3(const std::uint8_t* p,
-                                                            std::size_t count,
-                                                            std::uint16_t* out) {
-  const __m128i weights =
-      _mm_setr_epi8(11, 59, 30, 0, 11, 59, 30, 0, 11, 59, 30, 0, 11, 59, 30, 0);
+                                                            std::size_t count, std::uint16_t* out) {
+  const __m128i weights = _mm_setr_epi8(11, 59, 30, 0, 11, 59, 30, 0, 11, 59, 30, 0, 11, 59, 30, 0);
   std::size_t j = 0;
   for (; j + 8 <= count; j += 8, p += 32) {
     const __m128i a =
@@ -135,8 +132,7 @@ const CpuExtensions& cpu_extensions() {
 
 std::atomic<bool> extensions_allowed{true};
 
-void measure_lanes(std::size_t count, const std::uint16_t* const src[kLanes],
-                   double out[kLanes]) {
+void measure_lanes(std::size_t count, const std::uint16_t* const src[kLanes], double out[kLanes]) {
 #ifdef LUMVET_X86_EXTENSIONS
   if (cpu_extensions().avx && extensions_allowed.load(std::memory_order_relaxed)) {
     measure_lanes_avx(count, src, out);
@@ -178,7 +174,8 @@ PatchRowFeeder::PatchRowFeeder(std::int32_t width, std::int32_t height,
       const std::size_t i = p * FEATURE_COUNT + static_cast<std::size_t>(k);
       x_[i] = placements[p].x[k];
       y_[i] = placements[p].y[k];
-      for (std::int32_t r = 0; r < side_; ++r) row_covered_[static_cast<std::size_t>(y_[i] + r)] = 1;
+      for (std::int32_t r = 0; r < side_; ++r)
+        row_covered_[static_cast<std::size_t>(y_[i] + r)] = 1;
     }
   }
   if (side_ > 0) {
@@ -248,7 +245,8 @@ void PatchRowFeeder::measure_ready(bool all) {
   std::vector<std::uint16_t> idle;
   while (ready_.size() >= kLanes || (all && !ready_.empty())) {
     const std::size_t lanes = std::min<std::size_t>(kLanes, ready_.size());
-    if (lanes < kLanes && idle.size() < pixels_per_patch_ + 1) idle.assign(pixels_per_patch_ + 1, 0);
+    if (lanes < kLanes && idle.size() < pixels_per_patch_ + 1)
+      idle.assign(pixels_per_patch_ + 1, 0);
     const std::uint16_t* src[kLanes];
     for (std::size_t a = 0; a < kLanes; ++a) {
       src[a] = a < lanes ? lum_[static_cast<std::size_t>(ready_[a])].data() : idle.data();

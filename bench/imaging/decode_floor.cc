@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+// jpeglib.h needs <cstdio> first.
 #include <jpeglib.h>
 
 namespace {

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+// jpeglib.h needs <cstdio> first.
 #include <jpeglib.h>
 
 namespace {
@@ -25,9 +26,12 @@ namespace fs = std::filesystem;
 // The originals of the bundled samples that have at least 6 megapixels, largest
 // first. (Two smaller ones, 4.5 and 1.5 MP, are left out.)
 const char* const ORIGINALS[] = {
-    "seeding_by_Clements_Engelhardt.jpg",     "sunset_by_Aitzol_Berasategi.jpg",
-    "Wine_by_Jakkub_Mede.jpg",                "picosdeeuropa_by_Aitzol_Berasategi.jpg",
-    "aitzgorri_by_Aitzol_Berasategi.jpg",     "friends_by_Aitzol_Berasategi.jpg",
+    "seeding_by_Clements_Engelhardt.jpg",
+    "sunset_by_Aitzol_Berasategi.jpg",
+    "Wine_by_Jakkub_Mede.jpg",
+    "picosdeeuropa_by_Aitzol_Berasategi.jpg",
+    "aitzgorri_by_Aitzol_Berasategi.jpg",
+    "friends_by_Aitzol_Berasategi.jpg",
     "life_by_Aitzol_Berasategi.jpg",
 };
 
@@ -111,7 +115,8 @@ Rgb crop_and_resample(const Rgb& src, int width, int height) {
       const double sx = std::clamp(x0 + (x + 0.5) * cw / width - 0.5, 0.0, src.width - 1.0);
       const int ix = std::min(static_cast<int>(sx), src.width - 2);
       const double fx = sx - ix;
-      const JSAMPLE* p = src.pixels.data() + (std::size_t{static_cast<std::size_t>(iy)} * src.width + ix) * 3;
+      const JSAMPLE* p =
+          src.pixels.data() + (std::size_t{static_cast<std::size_t>(iy)} * src.width + ix) * 3;
       const JSAMPLE* q = p + std::size_t{static_cast<std::size_t>(src.width)} * 3;
       for (int k = 0; k < 3; ++k) {
         const double top = p[k] + (p[k + 3] - p[k]) * fx;
@@ -149,7 +154,8 @@ int main(int argc, char** argv) {
     const fs::path baseline = out / "baseline" / name, mp12 = out / "12mp" / name;
     const fs::path mp24 = out / "24mp" / name, mp24p = out / "24mp_progressive" / name;
     ++index;
-    if (fs::exists(baseline) && fs::exists(mp12) && (!big || (fs::exists(mp24) && fs::exists(mp24p)))) {
+    if (fs::exists(baseline) && fs::exists(mp12) &&
+        (!big || (fs::exists(mp24) && fs::exists(mp24p)))) {
       continue;
     }
     Rgb picture;

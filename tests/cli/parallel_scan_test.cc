@@ -4,11 +4,11 @@
 // photos are scored again); the real program is run with --jobs=1 to 8.
 #include "cli/parallel_scan.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <chrono>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "cli/folder_scan.h"
 #include "tests/cli/test_jpeg.h"
@@ -58,7 +58,9 @@ ScanResult run_scan(const std::string& root, int jobs, std::int32_t seed, Output
                     StandInScorer& scorer) {
   ScanResult r;
   RandomState rs{seed};
-  const PhotoScorer score = [&scorer](const std::string& p, RandomState& s) { return scorer(p, s); };
+  const PhotoScorer score = [&scorer](const std::string& p, RandomState& s) {
+    return scorer(p, s);
+  };
   r.out = capture_output([&](std::FILE* out) {
     ScoreSink sink;
     sink.out = out;
@@ -128,9 +130,9 @@ TEST(ParallelScan, StopsWhenTheOutputBreaks) {
   sink.format = OutputFormat::tsv;
   sink.write_errno = 32;  // already broken: nothing more is written or scored
   std::string path = root;
-  scan_photos_in_parallel(path, true, 4, [&](const std::string& p, RandomState& s) {
-    return scorer(p, s);
-  }, examined, listed, rs, sink);
+  scan_photos_in_parallel(
+      path, true, 4, [&](const std::string& p, RandomState& s) { return scorer(p, s); }, examined,
+      listed, rs, sink);
   std::fclose(out);
   EXPECT_EQ(examined, 0);
   EXPECT_LE(scorer.calls, 4 * PHOTOS_IN_FLIGHT_PER_JOB);

@@ -2,11 +2,11 @@
 // plain one (load_bitmap32, then score_bitmap on the full-frame bitmap), bit for
 // bit: the same scores, features, decode outcomes and final RandomState, for
 // every kind of file and from many starting states.
+#include <gtest/gtest.h>
+
 #include <bit>
 #include <cstdio>
 #include <filesystem>
-
-#include <gtest/gtest.h>
 
 #include "imaging/imaging.h"
 #include "scoring/features.h"
@@ -102,12 +102,13 @@ TEST_F(FastScoringTest, JpegSamplingsModesAndSizes) {
   };
   // Odd and even sizes, wide and tall, tiny (no pixel measured), and large
   // enough for many patches to be in progress at once.
-  const std::pair<int, int> sizes[] = {{14, 14}, {15, 14}, {37, 23},  {200, 100},
+  const std::pair<int, int> sizes[] = {{14, 14},  {15, 14},   {37, 23},  {200, 100},
                                        {97, 613}, {641, 479}, {803, 601}};
   unsigned salt = 1;
   for (const Mode& m : modes) {
     for (const auto& [w, h] : sizes) {
-      const std::string what = std::string(m.name) + " " + std::to_string(w) + "x" + std::to_string(h);
+      const std::string what =
+          std::string(m.name) + " " + std::to_string(w) + "x" + std::to_string(h);
       const std::string path = dir.file("image.jpg");
       ASSERT_TRUE(testing::write_jpeg(path, photo_like(w, h, salt++), m.options)) << what;
       EXPECT_EQ(expect_same(path, what), 5) << what;
@@ -142,8 +143,8 @@ TEST_F(FastScoringTest, OtherFormatsAndRefusedFiles) {
   testing::GifFrame frame;
   frame.width = 40, frame.height = 30;
   for (int i = 0; i < 1200; ++i) frame.indices.push_back(static_cast<std::uint8_t>(i * 7 % 3));
-  ASSERT_TRUE(testing::write_gif(dir.file("a.gif"), 40, 30, {0, 0, 0, 255, 255, 255, 9, 99, 199},
-                                 {frame}));
+  ASSERT_TRUE(
+      testing::write_gif(dir.file("a.gif"), 40, 30, {0, 0, 0, 255, 255, 255, 9, 99, 199}, {frame}));
   for (const char* name : {"a.png", "a.tif", "a.bmp", "a.gif"}) {
     EXPECT_EQ(expect_same(dir.file(name), name), 5) << name;
   }
@@ -167,8 +168,8 @@ TEST_F(FastScoringTest, OtherFormatsAndRefusedFiles) {
 TEST_F(FastScoringTest, TruncatedAndDamagedJpegs) {
   for (bool progressive : {false, true}) {
     const std::string source = dir.file("source.jpg");
-    ASSERT_TRUE(
-        testing::write_jpeg(source, photo_like(61, 45, 5), {85, 2, 2, progressive, 0, JpegColor::ycc}));
+    ASSERT_TRUE(testing::write_jpeg(source, photo_like(61, 45, 5),
+                                    {85, 2, 2, progressive, 0, JpegColor::ycc}));
     const std::vector<std::uint8_t> bytes = testing::read_bytes(source);
     const std::string path = dir.file("damaged.jpg");
     int decoded = 0, refused = 0;
@@ -204,8 +205,9 @@ TEST_F(FastScoringTest, MixedSequenceCarriesTheSameState) {
     } else if (k % 4 == 3) {
       ASSERT_TRUE(testing::write_png(name, photo_like(90 + k, 70, static_cast<unsigned>(k))));
     } else {
-      ASSERT_TRUE(testing::write_jpeg(name, photo_like(300 + 17 * k, 200 + 9 * k, static_cast<unsigned>(k)),
-                                      {90, 2, 2, k % 3 == 0, 0, JpegColor::ycc}));
+      ASSERT_TRUE(
+          testing::write_jpeg(name, photo_like(300 + 17 * k, 200 + 9 * k, static_cast<unsigned>(k)),
+                              {90, 2, 2, k % 3 == 0, 0, JpegColor::ycc}));
     }
     files.push_back(name);
   }

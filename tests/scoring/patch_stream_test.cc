@@ -23,8 +23,8 @@ Bitmap32 textured(int w, int h, unsigned salt) {
 }
 
 TEST(PatchStream, FastWalkMatchesReferenceBitForBit) {
-  const std::pair<int, int> sizes[] = {{200, 100}, {15, 14}, {14, 14}, {640, 480}, {97, 1013},
-                                       {1013, 97}, {1, 150}, {333, 333}};
+  const std::pair<int, int> sizes[] = {{200, 100}, {15, 14},   {14, 14}, {640, 480},
+                                       {97, 1013}, {1013, 97}, {1, 150}, {333, 333}};
   // With the processor's extensions (SSSE3, AVX) where it has them, and without.
   for (bool extensions : {true, false}) {
     allow_cpu_extensions(extensions);
