@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "cli/parallel_scan.h"
 #include "platform/platform.h"
 
 namespace lumvet {
@@ -64,17 +65,31 @@ bool walk_photos(std::string& path, bool recurse, const PhotoVisitor& visit) {
   return walk(path, recurse, ancestors, visit);
 }
 
-void scan_folder(std::string& path, const SvmModel& model, std::int32_t& examined_count,
-                 std::int32_t& listed_count, bool recurse, RandomState& rs, ScoreSink& sink) {
+void scan_photos(std::string& path, bool recurse, const PhotoScorer& score,
+                 std::int32_t& examined_count, std::int32_t& listed_count, RandomState& rs,
+                 ScoreSink& sink) {
   walk_photos(path, recurse, [&](const std::string& photo) {
     // Nobody reads the output any more: stop before decoding another photo.
     if (sink_broken(sink)) return false;
     ++examined_count;
-    const FileScore score = score_image_file_checked(model, photo, FEATURE_SCALE, rs);
-    if (is_listed(sink, score)) ++listed_count;
-    write_folder_photo(sink, photo, score);
+    const FileScore result = score(photo, rs);
+    if (is_listed(sink, result)) ++listed_count;
+    write_folder_photo(sink, photo, result);
     return true;
   });
+}
+
+void scan_folder(std::string& path, const SvmModel& model, std::int32_t& examined_count,
+                 std::int32_t& listed_count, bool recurse, RandomState& rs, ScoreSink& sink,
+                 int jobs) {
+  const PhotoScorer score = [&model](const std::string& photo, RandomState& state) {
+    return score_image_file_checked(model, photo, FEATURE_SCALE, state);
+  };
+  if (jobs > 1) {
+    scan_photos_in_parallel(path, recurse, jobs, score, examined_count, listed_count, rs, sink);
+  } else {
+    scan_photos(path, recurse, score, examined_count, listed_count, rs, sink);
+  }
 }
 
 }  // namespace lumvet

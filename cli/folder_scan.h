@@ -34,11 +34,24 @@ using PhotoVisitor = std::function<bool(const std::string& path)>;
 // visitor.
 bool walk_photos(std::string& path, bool recurse, const PhotoVisitor& visit);
 
-// Scores every photo that walk_photos reaches with score_image_file_checked
-// (model, path, FEATURE_SCALE, rs) and hands each result to `sink` in scan order.
-// Increments `examined_count` for every photo and `listed_count` for every photo
-// that the sink lists; never resets them. Stops early once the sink is broken.
+// Scores one photo from `rs` and advances `rs` as score_image_file_checked does:
+// 120 steps when the photo decoded, none when it did not.
+using PhotoScorer = std::function<FileScore(const std::string& path, RandomState& rs)>;
+
+// Scores every photo that walk_photos reaches with `score`, one after another from
+// `rs`, and hands each result to `sink` in scan order. Increments `examined_count`
+// for every photo and `listed_count` for every photo that the sink lists; never
+// resets them. Stops early once the sink is broken.
+void scan_photos(std::string& path, bool recurse, const PhotoScorer& score,
+                 std::int32_t& examined_count, std::int32_t& listed_count, RandomState& rs,
+                 ScoreSink& sink);
+
+// scan_photos with score_image_file_checked (model, path, FEATURE_SCALE, rs).
+// With `jobs` above 1 the photos are scored on that many threads
+// (scan_photos_in_parallel); the output, the counters and the final RandomState
+// are the same for every number of jobs.
 void scan_folder(std::string& path, const SvmModel& model, std::int32_t& examined_count,
-                 std::int32_t& listed_count, bool recurse, RandomState& rs, ScoreSink& sink);
+                 std::int32_t& listed_count, bool recurse, RandomState& rs, ScoreSink& sink,
+                 int jobs = 1);
 
 }  // namespace lumvet

@@ -30,6 +30,8 @@ constexpr const char* LONG_OPTIONS_TEXT =
     "  --format=FORMAT  text (default), or tsv or jsonl: one record per examined image\n"
     "  --threshold=N    list photos scoring above N instead of 10 (text format)\n"
     "  --model=FILE     score with the model file FILE that lumvet-train wrote\n"
+    "  --jobs=N         score a folder's photos on N threads (default: every core);\n"
+    "                   the output is the same for every N\n"
     "  --help           print this text\n"
     "  --version        print the version\n";
 
@@ -87,17 +89,8 @@ PathChoice choose_path(const std::vector<std::string>& args, std::FILE* notes) {
   return choice;
 }
 
-// Flushes `out`; an output that could not be written is an error, reported on
-// `err` unless the reader has simply gone away (a closed pipe).
 int finish_output(std::FILE* out, std::FILE* err, int write_errno, int exit_code) {
-  errno = 0;
-  if ((std::fflush(out) != 0 || std::ferror(out) != 0) && write_errno == 0) {
-    write_errno = errno != 0 ? errno : EIO;
-  }
-  if (write_errno == 0) return exit_code;
-  if (write_errno != EPIPE)
-    std::fprintf(err, "lumvet: cannot write output: %s\n", std::strerror(write_errno));
-  return EXIT_OUTPUT_FAILED;
+  return platform::finish_output(out, err, "lumvet", exit_code, write_errno);
 }
 
 }  // namespace
@@ -161,7 +154,8 @@ int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
     std::int32_t examined_count = 0;
     std::int32_t listed_count = 0;
     std::string folder = choice.path;  // extended and restored by the scan
-    scan_folder(folder, model, examined_count, listed_count, choice.recurse, rs, sink);
+    const int jobs = options.jobs > 0 ? options.jobs : platform::online_cores();
+    scan_folder(folder, model, examined_count, listed_count, choice.recurse, rs, sink, jobs);
     if (!sink_broken(sink)) write_folder_summary(sink, listed_count, examined_count);
   } else {
     const FileScore score = score_image_file_checked(model, choice.path, FEATURE_SCALE, rs);

@@ -39,6 +39,13 @@ bool handle_threshold(const std::string& value, LongOptions& options, std::strin
   return true;
 }
 
+bool handle_jobs(const std::string& value, LongOptions& options, std::string& error) {
+  const auto n = parse_int32(value);
+  if (!n || *n < 1 || *n > MAX_JOBS) return bad_value("jobs", value, error);
+  options.jobs = *n;
+  return true;
+}
+
 bool handle_format(const std::string& value, LongOptions& options, std::string& error) {
   if (value == "text") {
     options.format = OutputFormat::text;
@@ -74,6 +81,7 @@ constexpr OptionSpec OPTIONS[] = {
     {"format", true, handle_format},
     {"threshold", true, handle_threshold},
     {"model", true, handle_model},
+    {"jobs", true, handle_jobs},
     {"help", false, handle_help},
     {"version", false, handle_version},
 };

@@ -19,6 +19,7 @@ struct LongOptions {
   OutputFormat format = OutputFormat::text;  // --format=text|tsv|jsonl
   std::int32_t threshold = LIST_THRESHOLD;   // --threshold=N: list scores above N
   std::string model_file;                    // --model=FILE: score with this model file
+  std::int32_t jobs = 0;                     // --jobs=N: threads scoring a folder; 0 = every core
   bool help = false;                         // --help
   bool version = false;                      // --version
 };
@@ -29,6 +30,9 @@ struct LongOptions {
 // takes its last value.
 // On failure returns false and sets `error` to one line naming the problem, without
 // the program name or a newline; `options` and `rest` are then unspecified.
+// Most threads --jobs accepts.
+inline constexpr std::int32_t MAX_JOBS = 1024;
+
 bool parse_long_options(const std::vector<std::string>& args, LongOptions& options,
                         std::vector<std::string>& rest, std::string& error);
 

@@ -40,41 +40,78 @@ ImageFormat sniff_image_format(const std::uint8_t* head, std::size_t size) {
   return ImageFormat::unknown;
 }
 
-std::optional<Bitmap32> decode_image_file(const std::string& path, std::int32_t max_width,
-                                          std::int32_t max_height) {
+namespace {
+
+// Opens a regular file and tells its format from the leading bytes; the file is
+// left at its start. Null when it cannot be opened or read.
+FilePtr open_image(const std::string& path, ImageFormat& format) {
   FilePtr file(platform::open_regular_file(path));
-  if (!file) return std::nullopt;
+  if (!file) return file;
   std::uint8_t head[8];
   const std::size_t got = std::fread(head, 1, sizeof head, file.get());
-  if (std::fseek(file.get(), 0, SEEK_SET) != 0) return std::nullopt;
+  if (std::fseek(file.get(), 0, SEEK_SET) != 0) return nullptr;
+  format = sniff_image_format(head, got);
+  return file;
+}
 
-  Bitmap32 bitmap;
+// The whole image at full size; false when the format's decoder fails or yields
+// no pixels.
+bool decode_whole(std::FILE* file, ImageFormat format, Bitmap32& bitmap) {
   bool ok = false;
-  switch (sniff_image_format(head, got)) {
+  switch (format) {
     case ImageFormat::jpeg:
-      ok = detail::decode_jpeg(file.get(), bitmap);
+      ok = detail::decode_jpeg(file, bitmap);
       break;
     case ImageFormat::png:
-      ok = detail::decode_png(file.get(), bitmap);
+      ok = detail::decode_png(file, bitmap);
       break;
     case ImageFormat::gif:
-      ok = detail::decode_gif(file.get(), bitmap);
+      ok = detail::decode_gif(file, bitmap);
       break;
     case ImageFormat::tiff:
-      ok = detail::decode_tiff(file.get(), bitmap);
+      ok = detail::decode_tiff(file, bitmap);
       break;
     case ImageFormat::bmp:
-      ok = detail::decode_bmp(file.get(), bitmap);
+      ok = detail::decode_bmp(file, bitmap);
       break;
     case ImageFormat::unknown:
       break;
   }
-  if (!ok || !bitmap.pixels || bitmap.width <= 0 || bitmap.height <= 0) return std::nullopt;
+  return ok && bitmap.pixels && bitmap.width > 0 && bitmap.height > 0;
+}
+
+}  // namespace
+
+std::optional<Bitmap32> decode_image_file(const std::string& path, std::int32_t max_width,
+                                          std::int32_t max_height) {
+  ImageFormat format = ImageFormat::unknown;
+  FilePtr file = open_image(path, format);
+  if (!file) return std::nullopt;
+  Bitmap32 bitmap;
+  if (!decode_whole(file.get(), format, bitmap)) return std::nullopt;
   if (max_width != 0 && max_height != 0 &&
       (bitmap.width > max_width || bitmap.height > max_height)) {
     return shrink_to_bitmap(bitmap, max_width, max_height);
   }
   return bitmap;
+}
+
+bool decode_image_rows(const std::string& path, ImageRowSink& sink) {
+  ImageFormat format = ImageFormat::unknown;
+  FilePtr file = open_image(path, format);
+  if (!file) return false;
+  if (format == ImageFormat::jpeg) return detail::decode_jpeg_rows(file.get(), sink);
+  Bitmap32 bitmap;
+  if (!decode_whole(file.get(), format, bitmap)) return false;
+  file.reset();
+  if (!sink.begin(bitmap.width, bitmap.height)) return false;
+  std::uint8_t* rows[IMAGE_ROW_BATCH];
+  for (std::int32_t y = 0; y < bitmap.height; y += IMAGE_ROW_BATCH) {
+    const std::int32_t n = std::min(IMAGE_ROW_BATCH, bitmap.height - y);
+    for (std::int32_t i = 0; i < n; ++i) rows[i] = bitmap.row(y + i);
+    sink.take_rows(y, n, rows);
+  }
+  return true;
 }
 
 std::optional<Bitmap32> load_bitmap32(const std::string& path) {

@@ -9,10 +9,15 @@
 #include <cstdio>
 
 #include "imaging/bitmap.h"
+#include "imaging/imaging.h"
 
 namespace lumvet::detail {
 
 bool decode_jpeg(std::FILE* file, Bitmap32& out);
+// The one JPEG decode loop behind decode_jpeg: the same settings and calls, the
+// rows going to `sink` (decode_jpeg's sink allocates the bitmap in begin and hands
+// out its rows as storage).
+bool decode_jpeg_rows(std::FILE* file, ImageRowSink& sink);
 bool decode_png(std::FILE* file, Bitmap32& out);
 bool decode_gif(std::FILE* file, Bitmap32& out);
 bool decode_tiff(std::FILE* file, Bitmap32& out);

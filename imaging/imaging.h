@@ -67,6 +67,36 @@ std::optional<Bitmap32> decode_image_file(const std::string& path, std::int32_t 
 // the scorer's acceptance test, made in scoring/file_scoring.cc.
 std::optional<Bitmap32> load_bitmap32(const std::string& path);
 
+// Receives an image's rows top to bottom as a decoder produces them, so that no
+// full-frame bitmap is needed. decode_image_rows calls begin once, then asks for
+// storage and hands rows over in groups of at most IMAGE_ROW_BATCH consecutive
+// rows, each group handed over before the next is asked for.
+class ImageRowSink {
+ public:
+  virtual ~ImageRowSink() = default;
+  // The image's size, before any row. Returning false refuses the image: the
+  // decode then fails without decoding any pixel.
+  virtual bool begin(std::int32_t width, std::int32_t height) = 0;
+  // Where row y is to be decoded: width * 4 bytes that stay valid until the row
+  // has been handed over.
+  virtual std::uint8_t* row_storage(std::int32_t y) = 0;
+  // Rows first ... first + count - 1 in their final BGRX pixels (reserved byte
+  // 255); rows[i] is row first + i. The pointers may be the sink's storage or the
+  // decoder's own.
+  virtual void take_rows(std::int32_t first, std::int32_t count, std::uint8_t* const* rows) = 0;
+};
+
+inline constexpr std::int32_t IMAGE_ROW_BATCH = 8;
+
+// Decodes an image file at full size like load_bitmap32, with exactly the same
+// success, failure and pixels, handing its rows to `sink` instead of returning a
+// bitmap. JPEG rows are decoded straight into the sink's storage by the very
+// decoder that fills load_bitmap32's bitmaps; other formats are decoded whole
+// first and their rows handed over from that bitmap. True when the file decoded
+// and every row was handed over; on false the sink may have received some rows,
+// which the caller discards.
+bool decode_image_rows(const std::string& path, ImageRowSink& sink);
+
 struct ImageSize {
   std::int32_t width = 0;
   std::int32_t height = 0;

@@ -25,14 +25,15 @@ struct JpegErrorManager {
   std::jmp_buf jump;
 };
 
-// Everything one decode needs, owned by decode_jpeg and zero-initialised there so
-// that jpeg_destroy_decompress is safe whatever point a failure is reached from.
+// Everything one decode needs, owned by decode_jpeg_rows and zero-initialised
+// there so that jpeg_destroy_decompress is safe whatever point a failure is
+// reached from. The sink lives outside the frames that a longjmp leaves.
 struct JpegJob {
   jpeg_decompress_struct cinfo;
   JpegErrorManager error;
   jpeg_progress_mgr progress;
   std::FILE* file;
-  Bitmap32* out;
+  ImageRowSink* sink;
 };
 
 [[noreturn]] void on_error_exit(j_common_ptr cinfo) {
@@ -53,18 +54,14 @@ void on_progress(j_common_ptr cinfo) {
 // Adobe CMYK as libjpeg delivers it (inverted: 255 means no ink; YCCK already
 // converted to CMYK) becomes R = C K / 255, G = M K / 255, B = Y K / 255, rounded
 // to nearest, in place: the four bytes C, M, Y, K of a pixel become B, G, R, 255.
-void cmyk_rows_to_bgrx(std::uint8_t* p, std::size_t pixels) {
-  for (std::size_t i = 0; i < pixels; ++i, p += 4) {
+void cmyk_row_to_bgrx(std::uint8_t* p, JDIMENSION pixels) {
+  for (JDIMENSION i = 0; i < pixels; ++i, p += 4) {
     const unsigned c = p[0], m = p[1], y = p[2], k = p[3];
     p[0] = static_cast<std::uint8_t>((y * k + 127) / 255);
     p[1] = static_cast<std::uint8_t>((m * k + 127) / 255);
     p[2] = static_cast<std::uint8_t>((c * k + 127) / 255);
     p[3] = 255;
   }
-}
-
-void allocate_bitmap(Bitmap32& out, JDIMENSION width, JDIMENSION height) {
-  out = make_bitmap32(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height));
 }
 
 // The decode proper; any libjpeg call may longjmp out of it.
@@ -99,21 +96,25 @@ bool read_jpeg(JpegJob* job) {
       cinfo->output_height != cinfo->image_height) {
     return false;
   }
-  allocate_bitmap(*job->out, cinfo->output_width, cinfo->output_height);
-  Bitmap32& out = *job->out;
-  if (!out.pixels) return false;
+  ImageRowSink& sink = *job->sink;
+  if (!sink.begin(static_cast<std::int32_t>(cinfo->output_width),
+                  static_cast<std::int32_t>(cinfo->output_height))) {
+    return false;
+  }
 
-  // Straight into the bitmap's rows, a few at a time.
-  constexpr JDIMENSION BATCH = 8;
-  JSAMPROW rows[BATCH];
+  // Into the sink's storage, a few rows at a time.
+  JSAMPROW rows[IMAGE_ROW_BATCH];
   while (cinfo->output_scanline < cinfo->output_height) {
     const JDIMENSION y = cinfo->output_scanline;
     const JDIMENSION left = cinfo->output_height - y;
-    const JDIMENSION n = left < BATCH ? left : BATCH;
-    for (JDIMENSION i = 0; i < n; ++i) rows[i] = out.row(static_cast<std::int32_t>(y + i));
+    const JDIMENSION n = left < IMAGE_ROW_BATCH ? left : IMAGE_ROW_BATCH;
+    for (JDIMENSION i = 0; i < n; ++i) rows[i] = sink.row_storage(static_cast<std::int32_t>(y + i));
     const JDIMENSION got = jpeg_read_scanlines(cinfo, rows, n);
     if (got == 0) return false;  // only a suspending source returns nothing
-    if (cmyk) cmyk_rows_to_bgrx(rows[0], static_cast<std::size_t>(got) * cinfo->output_width);
+    if (cmyk) {
+      for (JDIMENSION i = 0; i < got; ++i) cmyk_row_to_bgrx(rows[i], cinfo->output_width);
+    }
+    sink.take_rows(static_cast<std::int32_t>(y), static_cast<std::int32_t>(got), rows);
   }
   // The rest of the file (trailing markers) is not read: jpeg_destroy_decompress
   // releases the decoder wherever it stands.
@@ -128,10 +129,10 @@ bool run_jpeg_decode(JpegJob* job) {
 
 }  // namespace
 
-bool decode_jpeg(std::FILE* file, Bitmap32& out) {
+bool decode_jpeg_rows(std::FILE* file, ImageRowSink& sink) {
   JpegJob job{};
   job.file = file;
-  job.out = &out;
+  job.sink = &sink;
   job.cinfo.err = jpeg_std_error(&job.error.pub);
   job.error.pub.error_exit = on_error_exit;
   job.error.pub.emit_message = on_emit_message;
@@ -139,6 +140,31 @@ bool decode_jpeg(std::FILE* file, Bitmap32& out) {
   const bool ok = run_jpeg_decode(&job);
   jpeg_destroy_decompress(&job.cinfo);  // the one cleanup point, after success or error
   return ok;
+}
+
+namespace {
+
+// Full frame: the bitmap is allocated once the size is known, and libjpeg writes
+// straight into its rows.
+class BitmapRowSink : public ImageRowSink {
+ public:
+  explicit BitmapRowSink(Bitmap32& out) : out_(out) {}
+  bool begin(std::int32_t width, std::int32_t height) override {
+    out_ = make_bitmap32(width, height);
+    return out_.pixels != nullptr;
+  }
+  std::uint8_t* row_storage(std::int32_t y) override { return out_.row(y); }
+  void take_rows(std::int32_t, std::int32_t, std::uint8_t* const*) override {}
+
+ private:
+  Bitmap32& out_;
+};
+
+}  // namespace
+
+bool decode_jpeg(std::FILE* file, Bitmap32& out) {
+  BitmapRowSink sink(out);
+  return decode_jpeg_rows(file, sink);
 }
 
 }  // namespace lumvet::detail

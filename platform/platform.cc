@@ -204,13 +204,14 @@ bool output_reader_gone(std::FILE* out) {
   return (p.revents & (POLLERR | POLLHUP)) != 0;
 }
 
-int finish_output(std::FILE* out, std::FILE* err, const char* program, int exit_code) {
+int finish_output(std::FILE* out, std::FILE* err, const char* program, int exit_code,
+                  int write_errno) {
   errno = 0;
-  if (std::fflush(out) == 0 && std::ferror(out) == 0) return exit_code;
-  const int error = errno;
-  if (error == EPIPE || output_reader_gone(out)) return 1;
-  if (error != 0) {
-    std::fprintf(err, "%s: cannot write output: %s\n", program, std::strerror(error));
+  if ((std::fflush(out) != 0 || std::ferror(out) != 0) && write_errno == 0) write_errno = errno;
+  if (write_errno == 0 && std::ferror(out) == 0) return exit_code;
+  if (write_errno == EPIPE || output_reader_gone(out)) return 1;
+  if (write_errno != 0) {
+    std::fprintf(err, "%s: cannot write output: %s\n", program, std::strerror(write_errno));
   } else {  // an earlier write failed; its reason is no longer known
     std::fprintf(err, "%s: cannot write output\n", program);
   }

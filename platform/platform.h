@@ -84,7 +84,9 @@ bool output_reader_gone(std::FILE* out);
 // Ends a program's output: flushes `out` and returns `exit_code` when everything
 // reached it, else 1 after one line "<program>: cannot write output[: <reason>]" on
 // `err` (no line when the reader closed the pipe: the program just stops).
-int finish_output(std::FILE* out, std::FILE* err, const char* program, int exit_code);
+// `write_errno` is the error of a failed write the caller already saw, or 0.
+int finish_output(std::FILE* out, std::FILE* err, const char* program, int exit_code,
+                  int write_errno = 0);
 
 // The absolute path of the running program's own executable, symbolic links
 // resolved (/proc/self/exe); empty when it cannot be found.

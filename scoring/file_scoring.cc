@@ -1,9 +1,12 @@
 #include "scoring/file_scoring.h"
 
+#include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "imaging/imaging.h"
 #include "scoring/features.h"
+#include "scoring/patch_stream.h"
 
 namespace lumvet {
 
@@ -18,10 +21,101 @@ std::optional<Bitmap32> load_measurable_bitmap(const std::string& path) {
   return bitmap;
 }
 
+// What one thread keeps from image to image: the patch luminance buffers and the
+// rolling row buffer, allocated (and zero-filled by the system) once rather than
+// for every image.
+struct MeasureScratch {
+  LuminanceBuffers luminances;
+  std::vector<std::uint8_t> rows;
+};
+
+// Rows of a decode go straight into the patch statistics. The placements are
+// drawn, from a copy of the caller's RandomState, once the size is known, and the
+// rows live in a rolling buffer of IMAGE_ROW_BATCH rows.
+//
+// Every row of that buffer starts 16 bytes past a 32-byte boundary. libjpeg-turbo
+// writes colour-converted rows that start on a 32-byte boundary with
+// non-temporal stores, which send them past the caches to memory; the patch
+// statistics read them back at once, and from memory that takes several times
+// longer than from the cache.
+class PatchMeasuringSink : public ImageRowSink {
+ public:
+  PatchMeasuringSink(RandomState start, int draws, MeasureScratch& scratch)
+      : rs_(start), draws_(draws), scratch_(scratch) {}
+
+  bool begin(std::int32_t width, std::int32_t height) override {
+    // Refused exactly where the plain path refuses after its decode.
+    if (!image_is_measurable(width, height)) return false;
+    std::vector<PatchPlacement> placements;
+    for (int d = 0; d < draws_; ++d) placements.push_back(draw_patch_placement(width, height, rs_));
+    feeder_.emplace(width, height, placements, &scratch_.luminances);
+    pitch_ = (static_cast<std::size_t>(width) * 4 + 31) / 32 * 32;
+    const std::size_t size = pitch_ * IMAGE_ROW_BATCH + 48;
+    if (scratch_.rows.size() < size) scratch_.rows.resize(size);
+    const auto address = reinterpret_cast<std::uintptr_t>(scratch_.rows.data());
+    first_row_ = scratch_.rows.data() + (48 - address % 32) % 32;
+    return true;
+  }
+
+  std::uint8_t* row_storage(std::int32_t y) override {
+    return first_row_ + pitch_ * static_cast<std::size_t>(y % IMAGE_ROW_BATCH);
+  }
+
+  void take_rows(std::int32_t first, std::int32_t count, std::uint8_t* const* rows) override {
+    for (std::int32_t i = 0; i < count; ++i) {
+      if (feeder_->row_needed(first + i)) feeder_->add_bgrx_row(first + i, rows[i]);
+    }
+  }
+
+  // After a successful decode: the vectors, and the state after all draws.
+  void finish(FeatureVector* features, RandomState& rs) {
+    feeder_->finish();
+    for (int d = 0; d < draws_; ++d) feeder_->features(static_cast<std::size_t>(d), features[d]);
+    rs = rs_;
+  }
+
+ private:
+  RandomState rs_;
+  int draws_;
+  MeasureScratch& scratch_;
+  std::optional<PatchRowFeeder> feeder_;
+  std::size_t pitch_ = 0;              // bytes from one row to the next, a multiple of 32
+  std::uint8_t* first_row_ = nullptr;  // 16 bytes past a 32-byte boundary
+};
+
 }  // namespace
+
+bool measure_image_file(const std::string& path, int draws, RandomState& rs,
+                        FeatureVector* features) {
+  thread_local MeasureScratch scratch;
+  PatchMeasuringSink sink(rs, draws, scratch);
+  if (!decode_image_rows(path, sink)) return false;
+  sink.finish(features, rs);
+  return true;
+}
 
 FileScore score_image_file_checked(const SvmModel& model, const std::string& path, double scale,
                                    RandomState& rs) {
+  FileScore result;
+  FeatureVector features[2];
+  if (!measure_image_file(path, 2, rs, features)) return result;
+  result.score = average_draw_scores(score_features(model, features[0], scale),
+                                     score_features(model, features[1], scale));
+  result.decoded = true;
+  return result;
+}
+
+std::int32_t score_image_file(const SvmModel& model, const std::string& path, double scale,
+                              RandomState& rs) {
+  return score_image_file_checked(model, path, scale, rs).score;
+}
+
+bool extract_file_features(const std::string& path, FeatureVector& features, RandomState& rs) {
+  return measure_image_file(path, 1, rs, &features);
+}
+
+FileScore score_image_file_reference(const SvmModel& model, const std::string& path, double scale,
+                                     RandomState& rs) {
   FileScore result;
   const std::optional<Bitmap32> bitmap = load_measurable_bitmap(path);
   if (!bitmap) return result;
@@ -33,12 +127,8 @@ FileScore score_image_file_checked(const SvmModel& model, const std::string& pat
   return result;
 }
 
-std::int32_t score_image_file(const SvmModel& model, const std::string& path, double scale,
-                              RandomState& rs) {
-  return score_image_file_checked(model, path, scale, rs).score;
-}
-
-bool extract_file_features(const std::string& path, FeatureVector& features, RandomState& rs) {
+bool extract_file_features_reference(const std::string& path, FeatureVector& features,
+                                     RandomState& rs) {
   const std::optional<Bitmap32> bitmap = load_measurable_bitmap(path);
   return bitmap && extract_patch_features(*bitmap, features, rs);
 }

@@ -21,18 +21,36 @@ inline std::int32_t average_draw_scores(std::int32_t s1, std::int32_t s2) {
   return static_cast<std::int32_t>((std::int64_t{s1} + s2) / 2);
 }
 
-// Decodes the file once (load_bitmap32), refuses an image whose patches cannot fit
-// (image_is_measurable) exactly like one that cannot be decoded, scores it with
-// two draws on the same bitmap (120 generator steps) and returns
-// average_draw_scores. A file that cannot be decoded or measured scores 0, has
-// `decoded` false and draws nothing.
+// Scores an image file with two draws (120 generator steps) and returns
+// average_draw_scores. A file that cannot be decoded, or whose patches cannot fit
+// (image_is_measurable), scores 0, has `decoded` false and draws nothing.
+// Bit for bit the result and the final RandomState of the plain path
+// (score_image_file_reference), but a JPEG is never held as a full-frame bitmap:
+// both draws' patches are placed as soon as its size is known and measured from
+// its rows as the decoder produces them.
 FileScore score_image_file_checked(const SvmModel& model, const std::string& path, double scale,
                                    RandomState& rs);
 std::int32_t score_image_file(const SvmModel& model, const std::string& path, double scale,
                               RandomState& rs);
 
 // One FeatureVector of a file (60 draws). Returns false, with `features` untouched
-// and nothing drawn, when the file cannot be decoded or measured.
+// and nothing drawn, when the file cannot be decoded or measured. Streams like
+// score_image_file_checked; bit for bit extract_file_features_reference.
 bool extract_file_features(const std::string& path, FeatureVector& features, RandomState& rs);
+
+// `draws` FeatureVectors of a file into features[0 ... draws - 1], drawn one after
+// another from `rs` (60 steps each), from a single decode that hands its rows to
+// the patch statistics. `rs` advances only when the decode succeeds and the image
+// is measurable; otherwise false, with nothing drawn and `features` untouched.
+bool measure_image_file(const std::string& path, int draws, RandomState& rs,
+                        FeatureVector* features);
+
+// The plain path, kept as the reference that the fast one is tested and timed
+// against: load_bitmap32 decodes the whole image, then score_bitmap measures
+// each draw on the full-frame bitmap with the one-patch-at-a-time walk.
+FileScore score_image_file_reference(const SvmModel& model, const std::string& path, double scale,
+                                     RandomState& rs);
+bool extract_file_features_reference(const std::string& path, FeatureVector& features,
+                                     RandomState& rs);
 
 }  // namespace lumvet

@@ -1,14 +1,15 @@
 // Fast patch statistics, bit-identical to measure_patches.
 //
 // Patches are independent, and every patch of an image has the same side, so
-// the running-statistics recurrence can advance for eight patches side by side
+// the running-statistics recurrence can advance for twelve patches side by side
 // in vector lanes: each lane performs exactly the operations of the reference
-// walk, in the same order, on its own patch's pixels. The division in the
-// recurrence then no longer stalls on its predecessor.
+// walk, in the same order, on its own patch's pixels. The divisions of different
+// lanes then overlap instead of each waiting for its predecessor; what remains
+// is the divider's throughput, one double division per visited pixel.
 //
 // Rows can be fed as a decoder produces them, top to bottom: each patch's
 // luminances are collected (16 bits per pixel) until its last row has arrived,
-// and completed patches are measured in groups of eight. No full-frame bitmap
+// and completed patches are measured in groups of twelve. No full-frame bitmap
 // is needed; the peak holds the luminances of the patches in progress.
 #pragma once
 
@@ -20,11 +21,21 @@
 
 namespace lumvet {
 
+// Luminance buffers that outlive one feeder, so that a thread scoring one image
+// after another allocates (and the system zero-fills) them only once.
+struct LuminanceBuffers {
+  std::vector<std::vector<std::uint16_t>> free;
+};
+
 class PatchRowFeeder {
  public:
   // REQUIRES: every placement was drawn for an image of `width` x `height`.
+  // Buffers are taken from, and given back to, `pool` when one is given.
   PatchRowFeeder(std::int32_t width, std::int32_t height,
-                 const std::vector<PatchPlacement>& placements);
+                 const std::vector<PatchPlacement>& placements, LuminanceBuffers* pool = nullptr);
+  ~PatchRowFeeder();
+  PatchRowFeeder(const PatchRowFeeder&) = delete;
+  PatchRowFeeder& operator=(const PatchRowFeeder&) = delete;
 
   // True when row y belongs to at least one patch; other rows need not be fed.
   bool row_needed(std::int32_t y) const;
@@ -41,27 +52,39 @@ class PatchRowFeeder {
   void features(std::size_t i, FeatureVector& out) const;
 
  private:
-  template <int kBytes, int kR, int kG, int kB>
+  template <bool kBgrx>
   void add_row(std::int32_t y, const std::uint8_t* row);
   void measure_ready(bool all);
+  std::vector<std::uint16_t> take_buffer();
 
   std::int32_t side_ = 0;
   std::size_t pixels_per_patch_ = 0;
   std::size_t patch_count_ = 0;
   std::vector<std::int32_t> x_, y_;
-  std::vector<double> result_;                       // per patch
-  std::vector<std::vector<std::uint16_t>> lum_;      // per patch, while in progress
-  std::vector<std::vector<std::uint16_t>> spare_;    // released buffers, for reuse
-  std::vector<std::int32_t> ready_;                  // complete, not yet measured
+  std::vector<double> result_;                   // per patch
+  std::vector<std::vector<std::uint16_t>> lum_;  // per patch, while in progress
+  LuminanceBuffers own_pool_;                    // used when no pool is given
+  LuminanceBuffers* pool_;
+  std::vector<std::int32_t> ready_;  // complete, not yet measured
   // Patches sorted by first row; `next_` is the first one not yet started.
   std::vector<std::int32_t> by_start_;
   std::size_t next_ = 0;
-  std::vector<std::int32_t> open_;                   // started, not yet complete
+  std::vector<std::int32_t> open_;  // started, not yet complete
   std::vector<std::uint8_t> row_covered_;
 };
 
 // measure_patches through the fast walk. Bit-identical.
 void measure_patches_fast(const Bitmap32& bitmap, const PatchPlacement& placement,
                           FeatureVector& features);
+
+// The luminances 30 R + 59 G + 11 B of `count` BGRX pixels.
+void bgrx_luminances(const std::uint8_t* bgrx, std::size_t count, std::uint16_t* out);
+
+// On x86-64 the feeder uses SSSE3 for the luminances and AVX for the statistics
+// when the processor has them, chosen at run time; the results are the same bits
+// as those of the SSE2 code that every x86-64 processor runs (integer arithmetic,
+// and the same IEEE operations in the same order, never fused). For tests: false
+// keeps to SSE2, true (the default) allows the extensions again.
+void allow_cpu_extensions(bool allow);
 
 }  // namespace lumvet

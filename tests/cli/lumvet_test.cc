@@ -481,6 +481,46 @@ TEST(Determinism, SameSeedSameBytes) {
   EXPECT_EQ(scores, expected);
 }
 
+// Any number of threads writes the bytes of one, undecodable photos among the
+// others shifting every later photo's patches.
+TEST(Determinism, EveryJobCountSameBytes) {
+  ScopedTempDir tmp;
+  const std::string root = tmp.file("root");
+  make_dir(root + "/sub");
+  Args photos;
+  for (int i = 0; i < 24; ++i) {
+    const std::string p = root + (i % 3 == 2 ? "/sub/" : "/") + std::to_string(10 + i) + ".jpg";
+    if (i % 5 == 1) {
+      write_text(p, "not a photo");
+    } else if (i % 7 == 4) {
+      write_flat_jpeg(p, static_cast<std::uint8_t>(i * 9));
+    } else {
+      write_noise_jpeg(p, static_cast<std::uint32_t>(i), 40 + 9 * i);
+    }
+  }
+  for (int i = 0; i < 24; ++i) {
+    if (i % 3 != 2) photos.push_back(root + "/" + std::to_string(10 + i) + ".jpg");
+  }
+  for (int i = 0; i < 24; ++i) {
+    if (i % 3 == 2) photos.push_back(root + "/sub/" + std::to_string(10 + i) + ".jpg");
+  }
+  for (std::int32_t seed : {77, -2}) {
+    const std::string s = "--seed=" + std::to_string(seed);
+    const std::string text = expected_text(seed, photos, -50);
+    const std::string tsv = expected_tsv(seed, photos);
+    const std::string jsonl = expected_jsonl(seed, photos);
+    for (int jobs = 1; jobs <= 8; ++jobs) {
+      const std::string j = "--jobs=" + std::to_string(jobs);
+      EXPECT_EQ(lumvet({s, j, "--threshold=-50", "-R", root}).out, text) << jobs;
+      EXPECT_EQ(lumvet({s, j, "--format=tsv", "-R", root}).out, tsv) << jobs;
+      EXPECT_EQ(lumvet({s, j, "--format=jsonl", "-R", root}).out, jsonl) << jobs;
+    }
+  }
+  for (const char* bad : {"--jobs=0", "--jobs=-1", "--jobs=x", "--jobs=1025"}) {
+    EXPECT_EQ(lumvet({bad, root}).exit_code, 2) << bad;
+  }
+}
+
 // ---------------------------------------------------------------- long options
 
 TEST(LongOptions, ErrorsAreOneLineAndExit2) {
@@ -516,7 +556,8 @@ TEST(Output, ClosedPipeEndsQuietly) {
   const std::string lumvet_path = built_program("cli/lumvet");
   for (const char* script :
        {"\"$0\" -R \"$1\" | head -3", "trap '' PIPE; \"$0\" -R \"$1\" | head -3",
-        "\"$0\" --format=jsonl -R \"$1\" | head -1"}) {
+        "\"$0\" --format=jsonl -R \"$1\" | head -1", "\"$0\" --jobs=1 -R \"$1\" | head -3",
+        "trap '' PIPE; \"$0\" --jobs=8 -R \"$1\" | head -3"}) {
     const RunResult r = run_program("/bin/sh", {"-c", script, lumvet_path, tmp.path()});
     EXPECT_EQ(r.exit_code, 0) << script;
     EXPECT_EQ(r.err, "") << script;

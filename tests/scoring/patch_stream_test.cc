@@ -23,22 +23,27 @@ Bitmap32 textured(int w, int h, unsigned salt) {
 }
 
 TEST(PatchStream, FastWalkMatchesReferenceBitForBit) {
-  const std::pair<int, int> sizes[] = {{200, 100}, {15, 14}, {14, 14}, {640, 480}, {97, 1013},
-                                       {1013, 97}, {1, 150}, {333, 333}};
-  for (auto [w, h] : sizes) {
-    const Bitmap32 b = textured(w, h, static_cast<unsigned>(w * h));
-    for (std::int32_t seed : {1, 2, 12345, -9, 2147483646}) {
-      RandomState rs{seed};
-      const PatchPlacement p = draw_patch_placement(w, h, rs);
-      FeatureVector slow, fast;
-      measure_patches(b, p, slow);
-      measure_patches_fast(b, p, fast);
-      for (int k = 0; k < FEATURE_COUNT; ++k) {
-        ASSERT_EQ(std::bit_cast<std::uint64_t>(slow[k]), std::bit_cast<std::uint64_t>(fast[k]))
-            << w << "x" << h << " seed " << seed << " k " << k;
+  const std::pair<int, int> sizes[] = {{200, 100}, {15, 14},   {14, 14}, {640, 480},
+                                       {97, 1013}, {1013, 97}, {1, 150}, {333, 333}};
+  // With the processor's extensions (SSSE3, AVX) where it has them, and without.
+  for (bool extensions : {true, false}) {
+    allow_cpu_extensions(extensions);
+    for (auto [w, h] : sizes) {
+      const Bitmap32 b = textured(w, h, static_cast<unsigned>(w * h));
+      for (std::int32_t seed : {1, 2, 12345, -9, 2147483646}) {
+        RandomState rs{seed};
+        const PatchPlacement p = draw_patch_placement(w, h, rs);
+        FeatureVector slow, fast;
+        measure_patches(b, p, slow);
+        measure_patches_fast(b, p, fast);
+        for (int k = 0; k < FEATURE_COUNT; ++k) {
+          ASSERT_EQ(std::bit_cast<std::uint64_t>(slow[k]), std::bit_cast<std::uint64_t>(fast[k]))
+              << w << "x" << h << " seed " << seed << " k " << k << " extensions " << extensions;
+        }
       }
     }
   }
+  allow_cpu_extensions(true);
 }
 
 TEST(PatchStream, TwoDrawsFedTogetherFromRgbRows) {
@@ -65,6 +70,60 @@ TEST(PatchStream, TwoDrawsFedTogetherFromRgbRows) {
     feeder.features(d, got);
     EXPECT_EQ(expected, got) << "draw " << d;
   }
+}
+
+TEST(PatchStream, SharedBuffersAcrossFeedersOfDifferentSizes) {
+  LuminanceBuffers pool;
+  const std::pair<int, int> sizes[] = {{640, 480}, {200, 100}, {1013, 97}, {333, 333}, {640, 480}};
+  for (auto [w, h] : sizes) {
+    const Bitmap32 b = textured(w, h, static_cast<unsigned>(w + h));
+    RandomState rs{w};
+    std::vector<PatchPlacement> placements{draw_patch_placement(w, h, rs),
+                                           draw_patch_placement(w, h, rs)};
+    PatchRowFeeder feeder(w, h, placements, &pool);
+    for (int y = 0; y < h; ++y) {
+      if (feeder.row_needed(y)) feeder.add_bgrx_row(y, b.row(y));
+    }
+    feeder.finish();
+    for (std::size_t d = 0; d < 2; ++d) {
+      FeatureVector expected, got;
+      measure_patches(b, placements[d], expected);
+      feeder.features(d, got);
+      EXPECT_EQ(expected, got) << w << "x" << h << " draw " << d;
+    }
+  }
+  EXPECT_FALSE(pool.free.empty());
+}
+
+TEST(PatchStream, LuminancesOfEveryChannelValue) {
+  // Every value in every channel, at every length up to two vector steps and
+  // past, so that the vector loop and its scalar tail both run.
+  std::vector<std::uint8_t> bgrx(4 * 256 * 3);
+  for (std::size_t i = 0; i < 256 * 3; ++i) {
+    bgrx[4 * i] = static_cast<std::uint8_t>(i);
+    bgrx[4 * i + 1] = static_cast<std::uint8_t>(255 - i);
+    bgrx[4 * i + 2] = static_cast<std::uint8_t>(i * 7);
+    bgrx[4 * i + 3] = static_cast<std::uint8_t>(i * 13);  // never read
+  }
+  for (bool extensions : {true, false}) {
+    allow_cpu_extensions(extensions);
+    for (std::size_t n : {std::size_t{0}, std::size_t{1}, std::size_t{7}, std::size_t{8},
+                          std::size_t{17}, std::size_t{256 * 3}}) {
+      std::vector<std::uint16_t> out(n + 1, 0xBEEF);
+      bgrx_luminances(bgrx.data(), n, out.data());
+      for (std::size_t i = 0; i < n; ++i) {
+        ASSERT_EQ(out[i], pixel_luminance(&bgrx[4 * i])) << n << " " << i << " " << extensions;
+      }
+      EXPECT_EQ(out[n], 0xBEEF);
+    }
+  }
+  allow_cpu_extensions(true);
+  const std::uint8_t white[4 * 8] = {255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255,
+                                     255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255,
+                                     255, 255, 255, 255, 255, 255, 255, 255, 255, 255};
+  std::uint16_t lum[8];
+  bgrx_luminances(white, 8, lum);
+  EXPECT_EQ(lum[7], 25500);
 }
 
 TEST(PatchStream, ReferenceBitmapWorkedValues) {

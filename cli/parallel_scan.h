@@ -1,0 +1,37 @@
+// Folder mode on several threads, with exactly the output of one.
+//
+// Each photo that decodes draws 120 generator values and one that does not draws
+// none, so the state a photo starts from is the scan's seed advanced 120 steps
+// for every earlier photo that decoded. Workers take photos in scan order and
+// score each from a guess of that state (random_jump of the last committed state
+// over the earlier photos still in flight, counting those not yet finished as
+// decoded). An ordered committer accepts a result only when it was scored from
+// the exact state, writes it, and otherwise has the photo scored again; a wrong
+// guess needs a photo that fails to decode while later ones are already being
+// scored, so it is rare.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "cli/folder_scan.h"
+#include "cli/output.h"
+#include "scoring/random.h"
+
+namespace lumvet {
+
+// Most photos in flight (being scored, or scored and waiting for their turn to be
+// written) per worker thread.
+inline constexpr int PHOTOS_IN_FLIGHT_PER_JOB = 8;
+
+// scan_photos with every photo scored by `score` on `jobs` worker threads
+// (jobs >= 2; `score` is called on several threads at once) and handed to `sink` in scan order, the
+// counters and the final RandomState exactly as scan_photos leaves them. The calling thread walks
+// the folders and writes. Stops early once the sink is broken; photos being
+// scored then are finished and dropped. If no thread can be started, this is
+// scan_photos.
+void scan_photos_in_parallel(std::string& path, bool recurse, int jobs, const PhotoScorer& score,
+                             std::int32_t& examined_count, std::int32_t& listed_count,
+                             RandomState& rs, ScoreSink& sink);
+
+}  // namespace lumvet
