@@ -35,6 +35,12 @@ scripts/setup.sh "$BUILD" -DLUMVET_BUILD_BENCHMARKS=ON -DLUMVET_BUILD_TESTS=OFF 
 LUMVET="$BUILD/cli/lumvet"
 FLOOR="$BUILD/bench/imaging/decode_floor"
 
+# /usr/bin/time (Debian package time) measures peak resident memory.
+if [ ! -x /usr/bin/time ]; then
+  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq time >/dev/null || true
+fi
+
 echo "== photos"
 mkdir -p "$DATA"
 if ! ls "$DATA"/lomiri-wallpapers-16.04_*.deb >/dev/null 2>&1; then
