@@ -20,6 +20,12 @@ namespace {
 // than this is taken as a hostile file rather than spending minutes on it.
 constexpr int MAX_JPEG_SCANS = 500;
 
+// Memory libjpeg may take for its own buffers: the whole-image coefficient buffer
+// of a progressive or multi-scan file is about 3 bytes per pixel at 4:2:0 and 6 at
+// 4:4:4. Beyond this the decode fails (libjpeg has no backing store), so even a
+// few hundred bytes claiming a huge progressive image cost at most this much.
+constexpr long MAX_JPEG_MEMORY = 1L << 30;
+
 struct JpegErrorManager {
   jpeg_error_mgr pub;
   std::jmp_buf jump;
@@ -68,6 +74,7 @@ void cmyk_row_to_bgrx(std::uint8_t* p, JDIMENSION pixels) {
 bool read_jpeg(JpegJob* job) {
   j_decompress_ptr cinfo = &job->cinfo;
   jpeg_create_decompress(cinfo);
+  cinfo->mem->max_memory_to_use = MAX_JPEG_MEMORY;
   job->progress.progress_monitor = on_progress;
   cinfo->progress = &job->progress;
   jpeg_stdio_src(cinfo, job->file);

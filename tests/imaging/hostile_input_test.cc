@@ -202,6 +202,24 @@ TEST_F(HostileInputTest, ShortGifWithLargeFrameIsRefusedCheaply) {
       ::testing::ExitedWithCode(0), "");
 }
 
+// A progressive 4:4:4 header claiming the largest allowed size would need a
+// 1.5 GB coefficient buffer: beyond libjpeg's memory cap, so refused at once.
+TEST_F(HostileInputTest, ProgressiveBeyondTheMemoryCapIsRefusedCheaply) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string path = dir.file("large_progressive.jpg");
+  testing::write_bytes(path, patch_jpeg_size(jpeg_bytes(16, 16, {90, 1, 1, true, 0, JpegColor::ycc}),
+                                             true, 16384, 16384));
+  EXPECT_EXIT(
+      {
+        const bool refused = !load_bitmap32(path).has_value();
+        rusage usage{};
+        ::getrusage(RUSAGE_SELF, &usage);
+        const bool small = usage.ru_maxrss < 256 * 1024;  // kilobytes
+        std::_Exit(refused && small ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
 TEST_F(HostileInputTest, TinyAndThinImagesDecodeAtTheirSize) {
   struct Size {
     int width, height;
