@@ -1,7 +1,9 @@
 #include "cli/options.h"
 
-#include <charconv>
+#include <iterator>
 #include <string_view>
+
+#include "platform/long_options.h"
 
 namespace lumvet {
 
@@ -9,12 +11,6 @@ namespace {
 
 // Stores one option's value; false (with `error` set) when the value is unusable.
 using OptionHandler = bool (*)(const std::string& value, LongOptions& options, std::string& error);
-
-struct OptionSpec {
-  std::string_view name;  // without the leading "--"
-  bool takes_value;
-  OptionHandler handle;
-};
 
 bool bad_value(std::string_view name, const std::string& value, std::string& error) {
   error = "invalid value for --";
@@ -76,75 +72,39 @@ bool handle_version(const std::string&, LongOptions& options, std::string&) {
 }
 
 // clang-format off
-constexpr OptionSpec OPTIONS[] = {
-    {"seed", true, handle_seed},
-    {"format", true, handle_format},
-    {"threshold", true, handle_threshold},
-    {"model", true, handle_model},
-    {"jobs", true, handle_jobs},
-    {"help", false, handle_help},
-    {"version", false, handle_version},
+constexpr LongOption OPTIONS[] = {
+    {"seed", true},
+    {"format", true},
+    {"threshold", true},
+    {"model", true},
+    {"jobs", true},
+    {"help", false},
+    {"version", false},
+};
+// The handler of each option of OPTIONS, in the same order.
+constexpr OptionHandler HANDLERS[] = {
+    handle_seed,
+    handle_format,
+    handle_threshold,
+    handle_model,
+    handle_jobs,
+    handle_help,
+    handle_version,
 };
 // clang-format on
-
-const OptionSpec* find_option(std::string_view name) {
-  for (const auto& spec : OPTIONS) {
-    if (spec.name == name) return &spec;
-  }
-  return nullptr;
-}
+static_assert(std::size(HANDLERS) == std::size(OPTIONS));
 
 }  // namespace
-
-std::optional<std::int32_t> parse_int32(const std::string& text) {
-  std::int32_t value = 0;
-  const char* first = text.data();
-  const char* last = first + text.size();
-  // from_chars takes an optional '-' and decimal digits only: no '+', no blanks.
-  const auto [ptr, ec] = std::from_chars(first, last, value, 10);
-  if (text.empty() || ec != std::errc() || ptr != last) return std::nullopt;
-  return value;
-}
 
 bool parse_long_options(const std::vector<std::string>& args, LongOptions& options,
                         std::vector<std::string>& rest, std::string& error) {
   rest.clear();
   if (args.empty()) return true;
-  rest.push_back(args[0]);
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg.size() < 2 || arg[0] != '-' || arg[1] != '-') {
-      rest.push_back(arg);
-      continue;
-    }
-    if (arg.size() == 2) {  // "--": the rest is not options
-      rest.insert(rest.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
-      break;
-    }
-    const std::string_view body = std::string_view(arg).substr(2);
-    const std::size_t eq = body.find('=');
-    const std::string_view name = body.substr(0, eq);
-    const OptionSpec* spec = find_option(name);
-    if (spec == nullptr) {
-      error = "unknown option --" + std::string(name);
-      return false;
-    }
-    std::string value;
-    if (eq != std::string_view::npos) {
-      if (!spec->takes_value) {
-        error = "option --" + std::string(name) + " takes no value";
-        return false;
-      }
-      value = std::string(body.substr(eq + 1));
-    } else if (spec->takes_value) {
-      if (i + 1 >= args.size()) {
-        error = "option --" + std::string(name) + " needs a value";
-        return false;
-      }
-      value = args[++i];
-    }
-    if (!spec->handle(value, options, error)) return false;
-  }
+  const auto take = [&options](std::size_t index, const std::string& value, std::string& problem) {
+    return HANDLERS[index](value, options, problem);
+  };
+  if (!split_long_options(args, OPTIONS, "", take, rest, error)) return false;
+  rest.insert(rest.begin(), args[0]);
   return true;
 }
 

@@ -24,20 +24,16 @@ struct LongOptions {
   bool version = false;                      // --version
 };
 
+// Most threads --jobs accepts.
+inline constexpr std::int32_t MAX_JOBS = 1024;
+
 // Splits `args` (argv[0] included) into the long options and the remaining
 // arguments (argv[0] first, order kept). An argument "--" ends the long options:
 // it is dropped and everything after it is kept as it stands. A repeated option
 // takes its last value.
 // On failure returns false and sets `error` to one line naming the problem, without
 // the program name or a newline; `options` and `rest` are then unspecified.
-// Most threads --jobs accepts.
-inline constexpr std::int32_t MAX_JOBS = 1024;
-
 bool parse_long_options(const std::vector<std::string>& args, LongOptions& options,
                         std::vector<std::string>& rest, std::string& error);
-
-// A decimal integer in the signed 32-bit range, a leading '-' allowed and nothing
-// else around it.
-std::optional<std::int32_t> parse_int32(const std::string& text);
 
 }  // namespace lumvet

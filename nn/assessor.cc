@@ -2,15 +2,15 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cmath>
+#include <iterator>
 #include <memory>
 #include <optional>
-#include <string_view>
 #include <vector>
 
 #include "build_config.h"
 #include "imaging/imaging.h"
+#include "platform/long_options.h"
 #include "platform/platform.h"
 #include "scoring/file_scoring.h"
 #include "scoring/model_dir.h"
@@ -45,70 +45,55 @@ struct AssessorOptions {
   std::vector<std::string> positional;
 };
 
-std::optional<std::int32_t> parse_int32(const std::string& text) {
-  std::int32_t value = 0;
-  const char* last = text.data() + text.size();
-  // from_chars takes an optional '-' and digits only: no '+', no blanks.
-  const auto [end, ec] = std::from_chars(text.data(), last, value, 10);
-  if (text.empty() || ec != std::errc() || end != last) return std::nullopt;
-  return value;
-}
+// The rows of OPTIONS, in the same order.
+enum class OptionId { seed, model_dir, help, version };
 
-// Takes the long options out of argv[1 ...] ("--name=value" or "--name value";
-// "--" ends them). On a problem returns false with a one-line description.
-bool parse_assessor_options(int argc, char** argv, AssessorOptions& options,
-                            std::string& error) {
-  bool options_ended = false;
-  for (int a = 1; a < argc; ++a) {
-    const std::string arg = argv[a];
-    if (options_ended || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
-      options.positional.push_back(arg);
-      continue;
-    }
-    if (arg == "--") {
-      options_ended = true;
-      continue;
-    }
-    const std::size_t eq = arg.find('=');
-    const std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
-    const bool takes_value = name == "seed" || name == "model-dir";
-    if (!takes_value && name != "help" && name != "version") {
-      error = "unknown option '--" + name + "'";
-      return false;
-    }
-    std::string value;
-    if (!takes_value) {
-      if (eq != std::string::npos) {
-        error = "option '--" + name + "' takes no value";
-        return false;
-      }
-      (name == "help" ? options.help : options.version) = true;
-      continue;
-    }
-    if (eq != std::string::npos) {
-      value = arg.substr(eq + 1);
-    } else if (a + 1 < argc) {
-      value = argv[++a];
-    } else {
-      error = "option '--" + name + "' needs a value";
-      return false;
-    }
-    if (name == "seed") {
+// clang-format off
+constexpr LongOption OPTIONS[] = {
+    {"seed", true},
+    {"model-dir", true},
+    {"help", false},
+    {"version", false},
+};
+// clang-format on
+static_assert(std::size(OPTIONS) == static_cast<std::size_t>(OptionId::version) + 1);
+
+bool apply_option(std::size_t index, const std::string& value, AssessorOptions& options,
+                  std::string& error) {
+  switch (static_cast<OptionId>(index)) {
+    case OptionId::seed:
       options.seed = parse_int32(value);
       if (!options.seed) {
         error = "invalid value '" + value +
                 "' for --seed: expected a whole number from -2147483648 to 2147483647";
         return false;
       }
-    } else {
+      return true;
+    case OptionId::model_dir:
       if (value.empty()) {
         error = "option '--model-dir' needs a folder";
         return false;
       }
       options.model_dir = as_model_dir(value);
-    }
+      return true;
+    case OptionId::help:
+      options.help = true;
+      return true;
+    case OptionId::version:
+      options.version = true;
+      return true;
   }
-  return true;
+  return false;
+}
+
+// Takes the long options out of argv[1 ...] ("--name=value" or "--name value";
+// "--" ends them). On a problem returns false with a one-line description.
+bool parse_assessor_options(int argc, char** argv, AssessorOptions& options, std::string& error) {
+  const auto take = [&options](std::size_t index, const std::string& value, std::string& problem) {
+    return apply_option(index, value, options, problem);
+  };
+  return split_long_options(std::vector<std::string>(argv, argv + argc), OPTIONS, "'", take,
+                            options.positional, error);
 }
 
 // The network of the model directory, or null after one line on `err`. A network

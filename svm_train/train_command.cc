@@ -1,11 +1,11 @@
 #include "svm_train/train_command.h"
 
-#include <charconv>
-#include <cstring>
+#include <iterator>
 #include <string_view>
 
 #include "build_config.h"
 #include "nn/network_training.h"
+#include "platform/long_options.h"
 #include "scoring/model_dir.h"
 #include "scoring/random.h"
 #include "svm_train/self_test.h"
@@ -35,35 +35,27 @@ constexpr const char* USAGE_TEXT =
     "  --help       print this text\n"
     "  --version    print the version\n";
 
+// The rows of OPTIONS, in the same order.
 enum class OptionId { self_test, network, good, blur, model_dir, seed, help, version };
 
-struct LongOption {
-  std::string_view name;
-  OptionId id;
-  bool takes_value;
+// clang-format off
+constexpr LongOption OPTIONS[] = {
+    {"selftest", false},
+    {"network", false},
+    {"good", true},
+    {"blur", true},
+    {"model-dir", true},
+    {"seed", true},
+    {"help", false},
+    {"version", false},
 };
+// clang-format on
+static_assert(std::size(OPTIONS) == static_cast<std::size_t>(OptionId::version) + 1);
 
-constexpr LongOption LONG_OPTIONS[] = {
-    {"selftest", OptionId::self_test, false},
-    {"network", OptionId::network, false},
-    {"good", OptionId::good, true},
-    {"blur", OptionId::blur, true},
-    {"model-dir", OptionId::model_dir, true},
-    {"seed", OptionId::seed, true},
-    {"help", OptionId::help, false},
-    {"version", OptionId::version, false},
-};
-
-const LongOption* find_option(std::string_view name) {
-  for (const LongOption& option : LONG_OPTIONS) {
-    if (option.name == name) return &option;
-  }
-  return nullptr;
-}
-
-bool apply_option(const LongOption& option, const std::string& value, TrainOptions& options,
+bool apply_option(std::size_t index, const std::string& value, TrainOptions& options,
                   std::string& error) {
-  switch (option.id) {
+  const OptionId id = static_cast<OptionId>(index);
+  switch (id) {
     case OptionId::self_test:
       options.mode = TrainMode::self_test;
       return true;
@@ -74,12 +66,12 @@ bool apply_option(const LongOption& option, const std::string& value, TrainOptio
     case OptionId::blur:
     case OptionId::model_dir:
       if (value.empty()) {
-        error = "option '--" + std::string(option.name) + "' needs a folder";
+        error = "option '--" + std::string(OPTIONS[index].name) + "' needs a folder";
         return false;
       }
-      (option.id == OptionId::good   ? options.good_dir
-       : option.id == OptionId::blur ? options.blur_dir
-                                     : options.model_dir) = value;
+      (id == OptionId::good   ? options.good_dir
+       : id == OptionId::blur ? options.blur_dir
+                              : options.model_dir) = value;
       return true;
     case OptionId::help:
       options.help = true;
@@ -88,7 +80,7 @@ bool apply_option(const LongOption& option, const std::string& value, TrainOptio
       options.version = true;
       return true;
     case OptionId::seed: {
-      const std::optional<std::int32_t> seed = parse_seed(value);
+      const std::optional<std::int32_t> seed = parse_int32(value);
       if (!seed) {
         error = "invalid value '" + value +
                 "' for --seed: expected a whole number from -2147483648 to 2147483647";
@@ -103,52 +95,12 @@ bool apply_option(const LongOption& option, const std::string& value, TrainOptio
 
 }  // namespace
 
-std::optional<std::int32_t> parse_seed(const std::string& text) {
-  const char* first = text.data();
-  const char* last = first + text.size();
-  std::int32_t value = 0;
-  // from_chars takes an optional '-' and digits only: no '+', no blanks.
-  const auto [end, ec] = std::from_chars(first, last, value, 10);
-  if (ec != std::errc() || end != last || text.empty()) return std::nullopt;
-  return value;
-}
-
 bool parse_train_options(int argc, char** argv, TrainOptions& options, std::string& error) {
-  bool options_ended = false;
-  for (int a = 1; a < argc; ++a) {
-    const std::string arg = argv[a];
-    if (options_ended || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
-      options.positional.push_back(arg);
-      continue;
-    }
-    if (arg == "--") {
-      options_ended = true;
-      continue;
-    }
-    const std::size_t eq = arg.find('=');
-    const std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
-    const LongOption* option = find_option(name);
-    if (option == nullptr) {
-      error = "unknown option '--" + name + "'";
-      return false;
-    }
-    std::string value;
-    if (!option->takes_value) {
-      if (eq != std::string::npos) {
-        error = "option '--" + name + "' takes no value";
-        return false;
-      }
-    } else if (eq != std::string::npos) {
-      value = arg.substr(eq + 1);
-    } else if (a + 1 < argc) {
-      value = argv[++a];
-    } else {
-      error = "option '--" + name + "' needs a value";
-      return false;
-    }
-    if (!apply_option(*option, value, options, error)) return false;
-  }
-  return true;
+  const auto take = [&options](std::size_t index, const std::string& value, std::string& problem) {
+    return apply_option(index, value, options, problem);
+  };
+  return split_long_options(std::vector<std::string>(argv, argv + argc), OPTIONS, "'", take,
+                            options.positional, error);
 }
 
 int run_train_main(int argc, char** argv, std::FILE* out) {

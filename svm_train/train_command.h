@@ -31,10 +31,6 @@ struct TrainOptions {
   std::vector<std::string> positional;  // arguments that are not long options
 };
 
-// Parses a decimal integer in [-2147483648, 2147483647]: an optional '-' and
-// digits, nothing else.
-std::optional<std::int32_t> parse_seed(const std::string& text);
-
 // Takes the long options out of argv[1 ...]: "--name=value" or "--name value" for
 // options with a value, "--name" for flags; "--" ends them. Everything else goes
 // to `positional`. On an unknown option, a missing or malformed value, or a value
