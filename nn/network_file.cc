@@ -1,12 +1,12 @@
 #include "nn/network_file.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <limits>
 #include <vector>
 
+#include "platform/coding.h"
 #include "platform/platform.h"
 
 namespace lumvet {
@@ -15,28 +15,6 @@ namespace {
 
 constexpr std::size_t HEADER_SIZE = 12;
 constexpr unsigned NEW_FILE_MODE = 0600;
-
-// Explicit little-endian encoding, whatever the host's order.
-void put_u32(std::vector<std::uint8_t>& bytes, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-
-void put_f64(std::vector<std::uint8_t>& bytes, double d) {
-  const auto v = std::bit_cast<std::uint64_t>(d);
-  for (int i = 0; i < 8; ++i) bytes.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-
-std::int32_t get_i32(const std::uint8_t* p) {
-  std::uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | p[i];
-  return static_cast<std::int32_t>(v);
-}
-
-double get_f64(const std::uint8_t* p) {
-  std::uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
-  return std::bit_cast<double>(v);
-}
 
 std::uint64_t count_plus_one(std::int32_t n) {
   return static_cast<std::uint64_t>(static_cast<std::int64_t>(n) + 1);
@@ -48,7 +26,7 @@ void put_block(std::vector<std::uint8_t>& bytes, const std::vector<double>& w,
                std::int32_t lower, std::int32_t upper) {
   const std::size_t stride = count_plus_one(lower);
   for (std::size_t k = 0; k < stride; ++k) {
-    for (std::size_t j = 0; j < count_plus_one(upper); ++j) put_f64(bytes, w[j * stride + k]);
+    for (std::size_t j = 0; j < count_plus_one(upper); ++j) put_double(bytes, w[j * stride + k]);
   }
 }
 
@@ -58,7 +36,7 @@ void get_block(const std::uint8_t* p, std::vector<double>& w, std::int32_t lower
   const std::size_t stride = count_plus_one(lower);
   for (std::size_t k = 0; k < stride; ++k) {
     for (std::size_t j = 0; j < count_plus_one(upper); ++j, p += 8) {
-      w[j * stride + k] = get_f64(p);
+      w[j * stride + k] = decode_double(p);
     }
   }
 }
@@ -100,9 +78,9 @@ void scan_deltas(const std::vector<double>& deltas, std::int32_t n, double& dsum
 std::int32_t net_save(const NeuralNet& net, const std::string& path, std::FILE* out) {
   const std::int32_t first = first_layer_count(net);
   std::vector<std::uint8_t> bytes;
-  put_u32(bytes, static_cast<std::uint32_t>(net.input_count));
-  put_u32(bytes, static_cast<std::uint32_t>(net.hidden_count));
-  put_u32(bytes, static_cast<std::uint32_t>(net.output_count));
+  put_fixed32(bytes, static_cast<std::uint32_t>(net.input_count));
+  put_fixed32(bytes, static_cast<std::uint32_t>(net.hidden_count));
+  put_fixed32(bytes, static_cast<std::uint32_t>(net.output_count));
   put_block(bytes, net.input_weights, net.input_count, first);
   if (net.hidden_count != 0) {
     put_block(bytes, net.hidden_weights, net.hidden_count, net.output_count);
@@ -133,9 +111,9 @@ std::unique_ptr<NeuralNet> net_load(const std::string& path, std::FILE* out) {
     std::fprintf(out, "*** read ERROR!\n");
     return nullptr;
   }
-  const std::int32_t input_count = get_i32(&header[0]);
-  const std::int32_t hidden_count = get_i32(&header[4]);
-  const std::int32_t output_count = get_i32(&header[8]);
+  const std::int32_t input_count = static_cast<std::int32_t>(decode_fixed32(&header[0]));
+  const std::int32_t hidden_count = static_cast<std::int32_t>(decode_fixed32(&header[4]));
+  const std::int32_t output_count = static_cast<std::int32_t>(decode_fixed32(&header[8]));
   if (input_count < 0 || hidden_count < 0 || output_count < 1) {
     std::fclose(f);
     return nullptr;

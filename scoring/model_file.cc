@@ -1,9 +1,9 @@
 #include "scoring/model_file.h"
 
-#include <bit>
 #include <cmath>
 #include <cstdio>
 
+#include "platform/coding.h"
 #include "platform/platform.h"
 
 namespace lumvet {
@@ -15,36 +15,14 @@ constexpr double MAX_SCALED_FEATURE = 12750.0 / FEATURE_SCALE;
 // Below INT32_MAX (2147483647) with room to spare for the rounding of the sums.
 constexpr double SCORE_LIMIT = 2.0e9;
 
-// Explicit little-endian encoding, whatever the host's order.
-void put_u32(std::vector<std::uint8_t>& bytes, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-
-void put_f64(std::vector<std::uint8_t>& bytes, double d) {
-  const auto v = std::bit_cast<std::uint64_t>(d);
-  for (int i = 0; i < 8; ++i) bytes.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-
-std::int32_t get_i32(const std::uint8_t* p) {
-  std::uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | p[i];
-  return static_cast<std::int32_t>(v);
-}
-
-double get_f64(const std::uint8_t* p) {
-  std::uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
-  return std::bit_cast<double>(v);
-}
-
 }  // namespace
 
 std::vector<std::uint8_t> encode_svm_model(const SvmModel& model) {
   std::vector<std::uint8_t> bytes;
   bytes.reserve(12 + 8 * model.weights.size());
-  put_u32(bytes, static_cast<std::uint32_t>(model.dims));
-  put_f64(bytes, model.bias);
-  for (const double w : model.weights) put_f64(bytes, w);
+  put_fixed32(bytes, static_cast<std::uint32_t>(model.dims));
+  put_double(bytes, model.bias);
+  for (const double w : model.weights) put_double(bytes, w);
   return bytes;
 }
 
@@ -57,7 +35,7 @@ bool svm_model_scores_fit(const SvmModel& model) {
 
 bool decode_svm_model(const std::vector<std::uint8_t>& bytes, SvmModel& model, std::string& error) {
   if (bytes.size() >= 4) {
-    const std::int32_t dims = get_i32(bytes.data());
+    const std::int32_t dims = static_cast<std::int32_t>(decode_fixed32(bytes.data()));
     if (dims != FEATURE_COUNT) {
       error = "holds " + std::to_string(dims) + " features per photo, lumvet measures " +
               std::to_string(FEATURE_COUNT);
@@ -71,10 +49,10 @@ bool decode_svm_model(const std::vector<std::uint8_t>& bytes, SvmModel& model, s
   }
   SvmModel decoded;
   decoded.dims = FEATURE_COUNT;
-  decoded.bias = get_f64(bytes.data() + 4);
+  decoded.bias = decode_double(bytes.data() + 4);
   decoded.weights.resize(FEATURE_COUNT);
   for (int k = 0; k < FEATURE_COUNT; ++k) {
-    decoded.weights[static_cast<std::size_t>(k)] = get_f64(bytes.data() + 12 + 8 * k);
+    decoded.weights[static_cast<std::size_t>(k)] = decode_double(bytes.data() + 12 + 8 * k);
   }
   if (!svm_model_scores_fit(decoded)) {
     error = "holds a bias or weights that are not finite or too large to score with";
