@@ -12,10 +12,9 @@
 #include <string>
 #include <vector>
 
-#include <jpeglib.h>
-
 #include "imaging/imaging.h"
 #include "scoring/linear_model.h"
+#include "tests/support/image_files.h"
 
 namespace {
 
@@ -25,38 +24,22 @@ double ms_since(Clock::time_point t0) {
   return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
 }
 
-bool write_test_jpeg(const std::string& path, int width, int height) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return false;
-  jpeg_compress_struct c;
-  jpeg_error_mgr err;
-  c.err = jpeg_std_error(&err);
-  jpeg_create_compress(&c);
-  jpeg_stdio_dest(&c, f);
-  c.image_width = static_cast<JDIMENSION>(width);
-  c.image_height = static_cast<JDIMENSION>(height);
-  c.input_components = 3;
-  c.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&c);
-  jpeg_set_quality(&c, 90, TRUE);
-  jpeg_start_compress(&c, TRUE);
-  std::vector<JSAMPLE> row(static_cast<std::size_t>(width) * 3);
+// The benchmark photo: fine texture with noise, the same on every run.
+lumvet::Bitmap32 make_bench_bitmap(int width, int height) {
+  lumvet::Bitmap32 b = lumvet::make_bitmap32(width, height);
   std::uint32_t noise = 12345;
-  while (c.next_scanline < c.image_height) {
-    const int y = static_cast<int>(c.next_scanline);
-    for (int x = 0; x < width; ++x) {
+  for (int y = 0; y < b.height; ++y) {
+    std::uint8_t* p = b.row(y);
+    for (int x = 0; x < b.width; ++x, p += 4) {
       noise = noise * 1103515245u + 12345u;
       const int n = static_cast<int>((noise >> 24) & 31);
-      row[3 * x + 0] = static_cast<JSAMPLE>((x / 7 + y / 5) % 200 + n);
-      row[3 * x + 1] = static_cast<JSAMPLE>(((x ^ y) & 127) + n);
-      row[3 * x + 2] = static_cast<JSAMPLE>((x * y / 97) % 220 + n);
+      p[2] = static_cast<std::uint8_t>((x / 7 + y / 5) % 200 + n);  // red
+      p[1] = static_cast<std::uint8_t>(((x ^ y) & 127) + n);
+      p[0] = static_cast<std::uint8_t>((x * y / 97) % 220 + n);
+      p[3] = 255;
     }
-    JSAMPROW p = row.data();
-    jpeg_write_scanlines(&c, &p, 1);
   }
-  jpeg_finish_compress(&c);
-  jpeg_destroy_compress(&c);
-  return std::fclose(f) == 0;
+  return b;
 }
 
 void report(const char* what, std::vector<double>& ms) {
@@ -74,7 +57,7 @@ int main(int argc, char** argv) {
   const char* tmp = std::getenv("TMPDIR");
   const std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/lumvet-bench-" +
                            std::to_string(::getpid()) + ".jpg";
-  if (!write_test_jpeg(path, 4000, 3000)) {
+  if (!lumvet::testing::write_jpeg(path, make_bench_bitmap(4000, 3000))) {
     std::fprintf(stderr, "cannot write %s\n", path.c_str());
     return 1;
   }

@@ -11,6 +11,7 @@
 // Files already present are kept. Prints one line per set.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -18,6 +19,9 @@
 
 // jpeglib.h needs <cstdio> first.
 #include <jpeglib.h>
+
+#include "imaging/bitmap.h"
+#include "tests/support/image_files.h"
 
 namespace {
 
@@ -35,13 +39,8 @@ const char* const ORIGINALS[] = {
     "life_by_Aitzol_Berasategi.jpg",
 };
 
-struct Rgb {
-  int width = 0;
-  int height = 0;
-  std::vector<JSAMPLE> pixels;  // RGB triples, rows top to bottom
-};
-
-bool read_jpeg(const std::string& path, Rgb& out) {
+// Decodes to the BGRX bitmap that the shared writer takes.
+bool read_jpeg(const std::string& path, lumvet::Bitmap32& out) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) return false;
   jpeg_decompress_struct c;
@@ -50,52 +49,35 @@ bool read_jpeg(const std::string& path, Rgb& out) {
   jpeg_create_decompress(&c);
   jpeg_stdio_src(&c, f);
   jpeg_read_header(&c, TRUE);
-  c.out_color_space = JCS_RGB;
+  c.out_color_space = JCS_EXT_BGRX;
   jpeg_start_decompress(&c);
-  out.width = static_cast<int>(c.output_width);
-  out.height = static_cast<int>(c.output_height);
-  out.pixels.resize(static_cast<std::size_t>(out.width) * out.height * 3);
-  while (c.output_scanline < c.output_height) {
-    JSAMPROW row = out.pixels.data() + std::size_t{c.output_scanline} * out.width * 3;
+  out = lumvet::make_bitmap32(static_cast<std::int32_t>(c.output_width),
+                              static_cast<std::int32_t>(c.output_height));
+  const bool ok = out.pixels != nullptr;
+  while (ok && c.output_scanline < c.output_height) {
+    JSAMPROW row = out.row(static_cast<std::int32_t>(c.output_scanline));
     jpeg_read_scanlines(&c, &row, 1);
   }
-  jpeg_finish_decompress(&c);
+  if (ok) jpeg_finish_decompress(&c);
   jpeg_destroy_decompress(&c);
   std::fclose(f);
-  return true;
+  return ok;
 }
 
-bool write_jpeg(const std::string& path, const Rgb& image, bool progressive) {
+// Baseline 4:2:0 (the default sampling) or progressive, quality 92, written under
+// a temporary name and renamed into place.
+bool write_jpeg(const std::string& path, const lumvet::Bitmap32& image, bool progressive) {
   const std::string tmp = path + ".tmp";
-  std::FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (f == nullptr) return false;
-  jpeg_compress_struct c;
-  jpeg_error_mgr err;
-  c.err = jpeg_std_error(&err);
-  jpeg_create_compress(&c);
-  jpeg_stdio_dest(&c, f);
-  c.image_width = static_cast<JDIMENSION>(image.width);
-  c.image_height = static_cast<JDIMENSION>(image.height);
-  c.input_components = 3;
-  c.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&c);
-  jpeg_set_quality(&c, 92, TRUE);  // 4:2:0 is the default sampling
-  if (progressive) jpeg_simple_progression(&c);
-  jpeg_start_compress(&c, TRUE);
-  while (c.next_scanline < c.image_height) {
-    JSAMPROW row =
-        const_cast<JSAMPLE*>(image.pixels.data()) + std::size_t{c.next_scanline} * image.width * 3;
-    jpeg_write_scanlines(&c, &row, 1);
-  }
-  jpeg_finish_compress(&c);
-  jpeg_destroy_compress(&c);
-  const bool ok = std::fclose(f) == 0;
-  return ok && std::rename(tmp.c_str(), path.c_str()) == 0;
+  lumvet::testing::JpegOptions options;
+  options.quality = 92;
+  options.progressive = progressive;
+  return lumvet::testing::write_jpeg(tmp, image, options) &&
+         std::rename(tmp.c_str(), path.c_str()) == 0;
 }
 
 // The largest centre crop of the target's aspect ratio (turned to the source's
 // orientation), resampled bilinearly to the target size.
-Rgb crop_and_resample(const Rgb& src, int width, int height) {
+lumvet::Bitmap32 crop_and_resample(const lumvet::Bitmap32& src, int width, int height) {
   if ((src.width < src.height) != (width < height)) std::swap(width, height);
   double cw = src.width, ch = src.width * static_cast<double>(height) / width;
   if (ch > src.height) {
@@ -103,27 +85,24 @@ Rgb crop_and_resample(const Rgb& src, int width, int height) {
     cw = src.height * static_cast<double>(width) / height;
   }
   const double x0 = (src.width - cw) / 2, y0 = (src.height - ch) / 2;
-  Rgb out;
-  out.width = width;
-  out.height = height;
-  out.pixels.resize(static_cast<std::size_t>(width) * height * 3);
-  for (int y = 0; y < height; ++y) {
+  lumvet::Bitmap32 out = lumvet::make_bitmap32(width, height);
+  for (int y = 0; y < out.height; ++y) {
     const double sy = std::clamp(y0 + (y + 0.5) * ch / height - 0.5, 0.0, src.height - 1.0);
     const int iy = std::min(static_cast<int>(sy), src.height - 2);
     const double fy = sy - iy;
-    for (int x = 0; x < width; ++x) {
+    std::uint8_t* o = out.row(y);
+    for (int x = 0; x < out.width; ++x, o += 4) {
       const double sx = std::clamp(x0 + (x + 0.5) * cw / width - 0.5, 0.0, src.width - 1.0);
       const int ix = std::min(static_cast<int>(sx), src.width - 2);
       const double fx = sx - ix;
-      const JSAMPLE* p =
-          src.pixels.data() + (std::size_t{static_cast<std::size_t>(iy)} * src.width + ix) * 3;
-      const JSAMPLE* q = p + std::size_t{static_cast<std::size_t>(src.width)} * 3;
+      const std::uint8_t* p = src.row(iy) + std::size_t{static_cast<std::size_t>(ix)} * 4;
+      const std::uint8_t* q = src.row(iy + 1) + std::size_t{static_cast<std::size_t>(ix)} * 4;
       for (int k = 0; k < 3; ++k) {
-        const double top = p[k] + (p[k + 3] - p[k]) * fx;
-        const double bottom = q[k] + (q[k + 3] - q[k]) * fx;
-        out.pixels[(std::size_t{static_cast<std::size_t>(y)} * width + x) * 3 + k] =
-            static_cast<JSAMPLE>(std::lround(top + (bottom - top) * fy));
+        const double top = p[k] + (p[k + 4] - p[k]) * fx;
+        const double bottom = q[k] + (q[k + 4] - q[k]) * fx;
+        o[k] = static_cast<std::uint8_t>(std::lround(top + (bottom - top) * fy));
       }
+      o[3] = 255;
     }
   }
   return out;
@@ -158,7 +137,7 @@ int main(int argc, char** argv) {
         (!big || (fs::exists(mp24) && fs::exists(mp24p)))) {
       continue;
     }
-    Rgb picture;
+    lumvet::Bitmap32 picture;
     if (!read_jpeg(source.string(), picture)) {
       std::fprintf(stderr, "cannot read %s\n", source.c_str());
       return 1;
@@ -166,7 +145,7 @@ int main(int argc, char** argv) {
     bool ok = write_jpeg(baseline.string(), picture, false) &&
               write_jpeg(mp12.string(), crop_and_resample(picture, 4000, 3000), false);
     if (big) {
-      const Rgb large = crop_and_resample(picture, 6000, 4000);
+      const lumvet::Bitmap32 large = crop_and_resample(picture, 6000, 4000);
       ok = ok && write_jpeg(mp24.string(), large, false) && write_jpeg(mp24p.string(), large, true);
     }
     if (!ok) {

@@ -11,7 +11,6 @@
 #include <thread>
 
 #include "cli/folder_scan.h"
-#include "tests/cli/test_jpeg.h"
 #include "tests/support/test_support.h"
 
 namespace lumvet {

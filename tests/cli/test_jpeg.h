@@ -1,16 +1,11 @@
-// Small JPEG files written with libjpeg's compressor, for command-line tests.
+// Small grey JPEG photographs for the command-line tests, written by write_jpeg
+// (tests/support/image_files.h) at quality 90.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 namespace lumvet::testing {
-
-// Writes a width x height RGB JPEG at quality 90 whose pixel (row i, column j) is
-// fill(i, j, rgb) with rgb[0] = red.
-void write_test_jpeg(const std::string& path, int width, int height,
-                     const std::function<void(int, int, std::uint8_t*)>& fill);
 
 // A flat grey picture: every patch has contrast 0, the most blurred photo there is.
 void write_flat_jpeg(const std::string& path, std::uint8_t grey = 128);

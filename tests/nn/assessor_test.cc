@@ -11,6 +11,7 @@
 
 #include "scoring/file_scoring.h"
 #include "scoring/model_dir.h"
+#include "tests/support/image_files.h"
 #include "tests/support/test_photos.h"
 #include "tests/support/test_support.h"
 
@@ -145,7 +146,7 @@ std::unique_ptr<NeuralNet> constant_net(std::int32_t inputs, double bias) {
 TEST(NetScoreFile, FeedsScaledFeaturesOfTheFile) {
   ScopedTempDir dir;
   const std::string photo = dir.file("photo.jpg");
-  ASSERT_TRUE(testing::write_test_jpeg(photo, testing::make_textured_bitmap(160, 120, 3)));
+  ASSERT_TRUE(testing::write_jpeg(photo, testing::make_textured_bitmap(160, 120, 3)));
 
   // The same forward pass by hand, from the same state.
   RandomState rs{12345};
@@ -188,7 +189,7 @@ TEST(NetScoreFile, FeedsScaledFeaturesOfTheFile) {
 TEST(NetAssessFile, LooksTwiceOnlyAtUndecidedScores) {
   ScopedTempDir dir;
   const std::string photo = dir.file("photo.jpg");
-  ASSERT_TRUE(testing::write_test_jpeg(photo, testing::make_textured_bitmap(160, 120, 4)));
+  ASSERT_TRUE(testing::write_jpeg(photo, testing::make_textured_bitmap(160, 120, 4)));
   RandomState rs{99};
 
   // Output 0.5 scores 0: a second look, 120 draws in all.

@@ -8,6 +8,7 @@
 #include "build_config.h"
 #include "nn/assessor.h"
 #include "nn/network_file.h"
+#include "tests/support/image_files.h"
 #include "tests/support/test_photos.h"
 #include "tests/support/test_support.h"
 
@@ -57,8 +58,8 @@ class Lumqet : public ::testing::Test {
 };
 
 TEST_F(Lumqet, SingleFilePrintsScoreOrZero) {
-  ASSERT_TRUE(testing::write_test_jpeg(dir_.file("blurred.jpg"), blurred_));
-  ASSERT_TRUE(testing::write_test_jpeg(dir_.file("sharp.jpg"), sharp_));
+  ASSERT_TRUE(testing::write_jpeg(dir_.file("blurred.jpg"), blurred_));
+  ASSERT_TRUE(testing::write_jpeg(dir_.file("sharp.jpg"), sharp_));
   testing::write_text(dir_.file("broken.jpg"), "no picture");
 
   RunResult r = lumqet({model_option(), dir_.file("blurred.jpg")});
@@ -77,16 +78,16 @@ TEST_F(Lumqet, SingleFilePrintsScoreOrZero) {
 TEST_F(Lumqet, FolderListsBlurredEntriesInSortedOrder) {
   const std::string photos = dir_.file("photos");
   testing::make_dir(photos);
-  ASSERT_TRUE(testing::write_test_jpeg(photos + "/b_blur.JPG", blurred_));
-  ASSERT_TRUE(testing::write_test_jpeg(photos + "/a_blur.jpg", blurred_));
-  ASSERT_TRUE(testing::write_test_jpeg(photos + "/sharp.Jpg", sharp_));
-  ASSERT_TRUE(testing::write_test_jpeg(photos + "/other.png", blurred_));  // not matched
+  ASSERT_TRUE(testing::write_jpeg(photos + "/b_blur.JPG", blurred_));
+  ASSERT_TRUE(testing::write_jpeg(photos + "/a_blur.jpg", blurred_));
+  ASSERT_TRUE(testing::write_jpeg(photos + "/sharp.Jpg", sharp_));
+  ASSERT_TRUE(testing::write_jpeg(photos + "/other.png", blurred_));  // not matched
   testing::write_text(photos + "/notes.txt", "x");
   // A folder whose name matches is assessed like any entry: it scores 0 and counts.
   testing::make_dir(photos + "/folder.jpg");
   // Not recursive.
   testing::make_dir(photos + "/sub");
-  ASSERT_TRUE(testing::write_test_jpeg(photos + "/sub/deep.jpg", blurred_));
+  ASSERT_TRUE(testing::write_jpeg(photos + "/sub/deep.jpg", blurred_));
 
   RunResult r = lumqet({model_option(), photos});
   EXPECT_EQ(r.exit_code, 0);
@@ -125,7 +126,7 @@ TEST_F(Lumqet, NoArgumentDoesNothing) {
 }
 
 TEST_F(Lumqet, UnusableNetworkIsAnErrorNotAScore) {
-  ASSERT_TRUE(testing::write_test_jpeg(dir_.file("p.jpg"), blurred_));
+  ASSERT_TRUE(testing::write_jpeg(dir_.file("p.jpg"), blurred_));
   const std::string photo = dir_.file("p.jpg");
 
   // Missing.
@@ -194,8 +195,8 @@ TEST_F(Lumqet, FindsTheShippedNetworkAndIsReproducibleFromASeed) {
   testing::make_dir(photos);
   for (int i = 0; i < 3; ++i) {
     const Bitmap32 sharp = testing::make_textured_bitmap(240, 180, static_cast<std::uint32_t>(i));
-    ASSERT_TRUE(testing::write_test_jpeg(photos + "/s" + std::to_string(i) + ".jpg", sharp));
-    ASSERT_TRUE(testing::write_test_jpeg(photos + "/b" + std::to_string(i) + ".jpg",
+    ASSERT_TRUE(testing::write_jpeg(photos + "/s" + std::to_string(i) + ".jpg", sharp));
+    ASSERT_TRUE(testing::write_jpeg(photos + "/b" + std::to_string(i) + ".jpg",
                                          testing::box_blurred(sharp, 4, 3)));
   }
   // No --model-dir: the build tree's copy of the network in models/.

@@ -8,6 +8,7 @@
 #include "nn/assessor.h"
 #include "nn/network_file.h"
 #include "scoring/file_scoring.h"
+#include "tests/support/image_files.h"
 #include "tests/support/test_photos.h"
 #include "tests/support/test_support.h"
 
@@ -96,8 +97,8 @@ TEST(NetworkTraining, SeparatesSharpFromBlurred) {
   const std::string sharp = dir.file("new_sharp.jpg");
   const std::string blurred = dir.file("new_blurred.jpg");
   const Bitmap32 picture = testing::make_textured_bitmap(160, 120, 77);
-  ASSERT_TRUE(testing::write_test_jpeg(sharp, picture));
-  ASSERT_TRUE(testing::write_test_jpeg(blurred, testing::box_blurred(picture, 2, 2)));
+  ASSERT_TRUE(testing::write_jpeg(sharp, picture));
+  ASSERT_TRUE(testing::write_jpeg(blurred, testing::box_blurred(picture, 2, 2)));
   EXPECT_LT(net_assess_file(*net, sharp, FEATURE_SCALE, rs), 0);
   EXPECT_GT(net_assess_file(*net, blurred, FEATURE_SCALE, rs), LIST_THRESHOLD);
 }

@@ -1,11 +1,8 @@
 #include "tests/support/test_photos.h"
 
-#include <jpeglib.h>
-
 #include <algorithm>
-#include <cstdio>
-#include <vector>
 
+#include "tests/support/image_files.h"
 #include "tests/support/test_support.h"
 
 namespace lumvet::testing {
@@ -72,45 +69,14 @@ Bitmap32 box_blurred(const Bitmap32& bitmap, int radius, int passes) {
   return a;
 }
 
-bool write_test_jpeg(const std::string& path, const Bitmap32& bitmap, int quality) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return false;
-  jpeg_compress_struct c{};
-  jpeg_error_mgr e{};
-  c.err = jpeg_std_error(&e);
-  jpeg_create_compress(&c);
-  jpeg_stdio_dest(&c, f);
-  c.image_width = static_cast<JDIMENSION>(bitmap.width);
-  c.image_height = static_cast<JDIMENSION>(bitmap.height);
-  c.input_components = 3;
-  c.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&c);
-  jpeg_set_quality(&c, quality, TRUE);
-  jpeg_start_compress(&c, TRUE);
-  std::vector<JSAMPLE> row(static_cast<std::size_t>(bitmap.width) * 3);
-  while (c.next_scanline < c.image_height) {
-    const std::uint8_t* p = bitmap.row(static_cast<std::int32_t>(c.next_scanline));
-    for (std::int32_t x = 0; x < bitmap.width; ++x) {
-      row[3 * x] = p[4 * x + 2];
-      row[3 * x + 1] = p[4 * x + 1];
-      row[3 * x + 2] = p[4 * x];
-    }
-    JSAMPROW rows[1] = {row.data()};
-    jpeg_write_scanlines(&c, rows, 1);
-  }
-  jpeg_finish_compress(&c);
-  jpeg_destroy_compress(&c);
-  return std::fclose(f) == 0;
-}
-
 void write_photo_folders(const std::string& good_dir, const std::string& blur_dir, int count,
                          std::int32_t width, std::int32_t height) {
   make_dir(good_dir);
   make_dir(blur_dir);
   for (int i = 0; i < count; ++i) {
     const Bitmap32 sharp = make_textured_bitmap(width, height, static_cast<std::uint32_t>(i + 1));
-    write_test_jpeg(good_dir + "/sharp_" + std::to_string(i) + ".jpg", sharp);
-    write_test_jpeg(blur_dir + "/blur_" + std::to_string(i) + ".jpg", box_blurred(sharp, 2, 2));
+    write_jpeg(good_dir + "/sharp_" + std::to_string(i) + ".jpg", sharp);
+    write_jpeg(blur_dir + "/blur_" + std::to_string(i) + ".jpg", box_blurred(sharp, 2, 2));
   }
 }
 

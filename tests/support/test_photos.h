@@ -16,11 +16,9 @@ Bitmap32 make_textured_bitmap(std::int32_t width, std::int32_t height, std::uint
 // `passes` box blurs of the given radius, per channel, edges clamped.
 Bitmap32 box_blurred(const Bitmap32& bitmap, int radius, int passes);
 
-// Writes the bitmap as a baseline 4:2:0 JPEG. False when the file cannot be written.
-bool write_test_jpeg(const std::string& path, const Bitmap32& bitmap, int quality = 90);
-
 // Writes `count` sharp pictures as sharp_<i>.jpg into `good_dir` and their blurred
-// copies as blur_<i>.jpg into `blur_dir` (both folders created).
+// copies as blur_<i>.jpg into `blur_dir` (both folders created), as write_jpeg's
+// baseline 4:2:0 JPEGs of quality 90.
 void write_photo_folders(const std::string& good_dir, const std::string& blur_dir, int count,
                          std::int32_t width, std::int32_t height);
 

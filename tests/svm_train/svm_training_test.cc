@@ -15,6 +15,7 @@
 #include "scoring/file_scoring.h"
 #include "scoring/model_file.h"
 #include "svm_train/smo.h"
+#include "tests/support/image_files.h"
 #include "tests/support/test_photos.h"
 #include "tests/support/test_support.h"
 
@@ -81,7 +82,7 @@ TEST(SvmTrainingSet, TenReadingsGoodThenBlurUndecodableSkipped) {
   const std::string good = dir.file("good");
   const std::string blur = dir.file("blur");
   testing::write_photo_folders(good, blur, 2, 120, 90);
-  ASSERT_TRUE(testing::write_test_jpeg(
+  ASSERT_TRUE(testing::write_jpeg(
       blur + "/blur_2.jpg", testing::box_blurred(testing::make_textured_bitmap(120, 90, 9), 2, 2)));
   testing::write_text(good + "/broken.JPG", "no picture");  // named once, never a sample
   testing::make_dir(blur + "/folder.jpg");                  // folders are not photos
@@ -347,8 +348,8 @@ TEST(EvaluateFolder, ListsAboveTenCountsEveryMatchingEntry) {
   ScopedTempDir dir;
   start_imaging_library();
   const Bitmap32 picture = testing::make_textured_bitmap(60, 40, 3);
-  ASSERT_TRUE(testing::write_test_jpeg(dir.file("b.JPG"), picture));
-  ASSERT_TRUE(testing::write_test_jpeg(dir.file("a.jpg"), picture));
+  ASSERT_TRUE(testing::write_jpeg(dir.file("b.JPG"), picture));
+  ASSERT_TRUE(testing::write_jpeg(dir.file("a.jpg"), picture));
   testing::write_text(dir.file("c.jpg"), "not a picture");  // scores 0, counts
   testing::make_dir(dir.file("d.jpg"));                     // a folder counts too
   testing::write_text(dir.file("e.png"), "other");          // does not match
