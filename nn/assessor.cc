@@ -122,27 +122,6 @@ std::unique_ptr<NeuralNet> load_assessor_network(const std::string& path, std::F
   return net;
 }
 
-void assess_folder(NeuralNet& net, const std::string& folder, RandomState& rs, std::FILE* out) {
-  // Every entry ending in .jpg is assessed, whatever it is: one that does not
-  // decode (a folder named x.jpg, say) scores 0 and still counts.
-  std::vector<platform::DirEntry> entries;
-  if (!platform::list_directory(folder, entries)) return;
-  int blurred = 0;
-  int total = 0;
-  for (const platform::DirEntry& entry : entries) {
-    if (!platform::has_jpg_suffix(entry.name)) continue;
-    ++total;
-    const std::string path = folder + "/" + entry.name;
-    const std::int32_t score = net_assess_file(net, path, FEATURE_SCALE, rs);
-    if (score > LIST_THRESHOLD) {
-      std::fprintf(out, "%d\t%s\n", score, path.c_str());
-      ++blurred;
-    }
-  }
-  // No matching entry: nothing at all is printed, not even the summary.
-  if (total > 0) std::fprintf(out, "%d/%d are blurred\n", blurred, total);
-}
-
 }  // namespace
 
 void shuffle_indices(std::int32_t* indices, std::int32_t count, RandomState& rs) {
@@ -252,7 +231,12 @@ int run_network_assessor(int argc, char** argv, std::FILE* out, std::FILE* err) 
 
   const std::string& path = options.positional.front();
   if (kind == platform::PathKind::directory) {
-    assess_folder(*net, path, rs, out);
+    // A .jpg entry that does not decode (a folder named x.jpg, say) scores 0 and
+    // still counts.
+    const auto assess = [&](const std::string& photo) {
+      return net_assess_file(*net, photo, FEATURE_SCALE, rs);
+    };
+    report_blurred_in_folder(path, assess, out);
   } else {
     const std::int32_t score = net_assess_file(*net, path, FEATURE_SCALE, rs);
     std::fprintf(out, "%d\n", score >= 1 ? score : 0);

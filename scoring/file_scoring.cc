@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "imaging/imaging.h"
+#include "platform/platform.h"
 #include "scoring/features.h"
 #include "scoring/patch_stream.h"
 
@@ -131,6 +132,28 @@ bool extract_file_features_reference(const std::string& path, FeatureVector& fea
                                      RandomState& rs) {
   const std::optional<Bitmap32> bitmap = load_measurable_bitmap(path);
   return bitmap && extract_patch_features(*bitmap, features, rs);
+}
+
+void report_blurred_in_folder(const std::string& folder,
+                              const std::function<std::int32_t(const std::string&)>& score,
+                              std::FILE* out) {
+  std::vector<platform::DirEntry> entries;
+  if (!platform::list_directory(folder, entries)) return;
+  std::int32_t listed = 0;
+  std::int32_t total = 0;
+  // Every matching entry counts, whatever it is: one that cannot be decoded (a
+  // folder named x.jpg, say) scores 0 and is not listed.
+  for (const platform::DirEntry& entry : entries) {
+    if (!platform::has_jpg_suffix(entry.name)) continue;
+    ++total;
+    const std::string path = folder + "/" + entry.name;
+    const std::int32_t s = score(path);
+    if (s > LIST_THRESHOLD) {
+      std::fprintf(out, "%d\t%s\n", s, path.c_str());
+      ++listed;
+    }
+  }
+  if (total > 0) std::fprintf(out, "%d/%d are blurred\n", listed, total);
 }
 
 }  // namespace lumvet

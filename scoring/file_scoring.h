@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <string>
 
 #include "scoring/constants.h"
@@ -52,5 +54,14 @@ FileScore score_image_file_reference(const SvmModel& model, const std::string& p
                                      RandomState& rs);
 bool extract_file_features_reference(const std::string& path, FeatureVector& features,
                                      RandomState& rs);
+
+// Scores every entry of `folder` whose name ends in .jpg (any letter case), in
+// ascending byte order, whatever kind of entry it is, with `score` (given
+// "FOLDER/NAME"). Prints "%d\t%s\n" (score, "FOLDER/NAME") for each score above
+// LIST_THRESHOLD, then "%d/%d are blurred\n" (listed, entries scored). Prints
+// nothing at all when the folder cannot be listed or nothing matches.
+void report_blurred_in_folder(const std::string& folder,
+                              const std::function<std::int32_t(const std::string&)>& score,
+                              std::FILE* out);
 
 }  // namespace lumvet

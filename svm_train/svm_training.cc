@@ -128,23 +128,10 @@ bool save_svm_model(SvmModel& model, const std::string& path) {
 
 void evaluate_folder(const std::string& folder, const SvmModel& model, RandomState& rs,
                      std::FILE* out) {
-  std::vector<platform::DirEntry> entries;
-  if (!platform::list_directory(folder, entries)) return;
-  std::int32_t listed = 0;
-  std::int32_t total = 0;
-  // Every matching entry counts, whatever it is: one that cannot be decoded (a
-  // folder named x.jpg, say) scores 0 and is not listed.
-  for (const platform::DirEntry& entry : entries) {
-    if (!platform::has_jpg_suffix(entry.name)) continue;
-    ++total;
-    const std::string path = folder + "/" + entry.name;
-    const std::int32_t score = score_image_file(model, path, FEATURE_SCALE, rs);
-    if (score > LIST_THRESHOLD) {
-      std::fprintf(out, "%d\t%s\n", score, path.c_str());
-      ++listed;
-    }
-  }
-  if (total > 0) std::fprintf(out, "%d/%d are blurred\n", listed, total);
+  const auto score = [&](const std::string& path) {
+    return score_image_file(model, path, FEATURE_SCALE, rs);
+  };
+  report_blurred_in_folder(folder, score, out);
 }
 
 int run_svm_training(const SvmTrainingOptions& options, RandomState& rs, std::FILE* out,
