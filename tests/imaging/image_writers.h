@@ -13,6 +13,11 @@
 
 namespace lumvet::testing {
 
+// Smooth areas, hard edges and noise, so that every DCT frequency, the chroma
+// upsampling and the patch statistics matter; the reserved byte carries a fourth
+// channel for CMYK. The same salt gives the same picture.
+Bitmap32 test_picture(int width, int height, unsigned salt = 0);
+
 struct GifFrame {
   int left = 0, top = 0, width = 0, height = 0;
   bool interlaced = false;
@@ -24,33 +29,18 @@ bool write_gif(const std::string& path, int screen_width, int screen_height,
                const std::vector<std::uint8_t>& global_palette,
                const std::vector<GifFrame>& frames);
 
-// 8-bit TIFF: channels 1 (gray), 3 (RGB) or 4 (RGB + unassociated alpha); samples
-// interleaved, row by row.
+// 8-bit RGB (channels 3) or RGB + unassociated alpha (4) TIFF, samples interleaved.
 bool write_tiff(const std::string& path, int width, int height, int channels,
                 const std::vector<std::uint8_t>& samples);
 
-// Uncompressed BMP with a 40-byte header: 24-bit from the bitmap, bottom-up or
-// (top_down) with a negative height.
-std::vector<std::uint8_t> bmp_bytes_24(const Bitmap32& bitmap, bool top_down);
-// 8-bit palette BMP; palette entries r, g, b.
-std::vector<std::uint8_t> bmp_bytes_8(int width, int height,
-                                      const std::vector<std::uint8_t>& indices,
-                                      const std::vector<std::uint8_t>& palette);
+// Uncompressed 24-bit BMP, bottom-up or (top_down) with a negative height.
+std::vector<std::uint8_t> bmp_bytes(const Bitmap32& bitmap, bool top_down);
 
-// Pixels decoded by djpeg (-ppm; RGB triples, gray expanded) and their size.
-struct ReferenceImage {
-  int width = 0;
-  int height = 0;
-  std::vector<std::uint8_t> rgb;
-};
-// Path of djpeg, or empty when it is not installed.
-std::string djpeg_program();
-bool djpeg_decode(const std::string& jpeg_path, const std::string& scratch_dir,
-                  ReferenceImage& out);
-
-// The first mismatch between a bitmap and reference RGB pixels, as text; empty
-// when every pixel agrees and the reserved bytes are 255.
-std::string compare_with_reference(const Bitmap32& bitmap, const ReferenceImage& reference);
+// The first pixel where `bitmap` differs from djpeg's decode of `jpeg_path` (or
+// from a reserved byte of 255), as text; empty when all agree. `scratch_dir`
+// receives djpeg's output.
+std::string compare_with_djpeg(const Bitmap32& bitmap, const std::string& jpeg_path,
+                               const std::string& scratch_dir);
 
 // Everything written to standard output and standard error (the file descriptors,
 // so C libraries are caught too) while `body` runs.

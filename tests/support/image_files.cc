@@ -1,5 +1,6 @@
 #include "tests/support/image_files.h"
 
+#include <array>
 #include <cstdio>
 
 // jpeglib.h needs <cstdio> first.
@@ -51,24 +52,6 @@ bool write_jpeg(const std::string& path, const Bitmap32& bitmap, const JpegOptio
   return std::fclose(f) == 0;
 }
 
-std::size_t png_row_bytes(const PngImage& image) {
-  int channels = 1;
-  switch (image.color_type) {
-    case PNG_COLOR_TYPE_RGB:
-      channels = 3;
-      break;
-    case PNG_COLOR_TYPE_GRAY_ALPHA:
-      channels = 2;
-      break;
-    case PNG_COLOR_TYPE_RGB_ALPHA:
-      channels = 4;
-      break;
-    default:
-      break;
-  }
-  return (static_cast<std::size_t>(image.width) * channels * image.bit_depth + 7) / 8;
-}
-
 bool write_png(const std::string& path, const PngImage& image) {
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (f == nullptr) return false;
@@ -92,19 +75,14 @@ bool write_png(const std::string& path, const PngImage& image) {
   if (!image.palette_alpha.empty()) {
     png_set_tRNS(png, info, image.palette_alpha.data(),
                  static_cast<int>(image.palette_alpha.size()), nullptr);
-  } else if (!image.transparent.empty()) {
-    png_color_16 t{};
-    if (image.transparent.size() == 1) {
-      t.gray = image.transparent[0];
-    } else {
-      t.red = image.transparent[0];
-      t.green = image.transparent[1];
-      t.blue = image.transparent[2];
-    }
+  } else if (image.transparent.size() == 3) {
+    png_color_16 t{0, image.transparent[0], image.transparent[1], image.transparent[2], 0};
     png_set_tRNS(png, info, nullptr, 0, &t);
   }
   png_write_info(png, info);
-  const std::size_t stride = png_row_bytes(image);
+  // Samples per pixel by colour type: gray 0, RGB 2, palette 3, gray + alpha 4, RGBA 6.
+  const int channels = std::array{1, 0, 3, 1, 2, 0, 4}[image.color_type];
+  const std::size_t stride = (std::size_t(image.width) * channels * image.bit_depth + 7) / 8;
   std::vector<png_bytep> rows;
   for (int y = 0; y < image.height; ++y) {
     rows.push_back(const_cast<png_bytep>(image.data.data() + stride * static_cast<std::size_t>(y)));

@@ -34,15 +34,13 @@ struct PngImage {
   int color_type = 0;  // PNG_COLOR_TYPE_*
   int bit_depth = 8;
   bool interlaced = false;
-  std::vector<std::uint8_t> data;           // height rows, each packed, no filter byte
-  std::vector<std::uint8_t> palette;        // r, g, b triples
-  std::vector<std::uint8_t> palette_alpha;  // tRNS for palettes
-  std::vector<std::uint16_t> transparent;   // tRNS gray (1 value) or rgb (3 values)
+  std::vector<std::uint8_t> data{};           // height rows, each packed, no filter byte
+  std::vector<std::uint8_t> palette{};        // r, g, b triples
+  std::vector<std::uint8_t> palette_alpha{};  // tRNS for palettes
+  std::vector<std::uint16_t> transparent{};   // tRNS red, green, blue
 };
 bool write_png(const std::string& path, const PngImage& image);
 // An 8-bit RGB PNG of the bitmap's pixels.
 bool write_png(const std::string& path, const Bitmap32& bitmap);
-// Packed bytes per row of a PNG image.
-std::size_t png_row_bytes(const PngImage& image);
 
 }  // namespace lumvet::testing
