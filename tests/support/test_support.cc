@@ -1,7 +1,6 @@
 #include "tests/support/test_support.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,13 +20,6 @@ ScopedTempDir::ScopedTempDir() {
 
 ScopedTempDir::~ScopedTempDir() {
   std::error_code ec;
-  // Restore permissions that a test may have taken away, then remove the tree.
-  for (auto it = std::filesystem::recursive_directory_iterator(
-           path_, std::filesystem::directory_options::skip_permission_denied, ec);
-       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-    if (it->is_directory(ec) && !it->is_symlink(ec)) ::chmod(it->path().c_str(), 0755);
-  }
-  ::chmod(path_.c_str(), 0755);
   std::filesystem::remove_all(path_, ec);
 }
 
