@@ -1,16 +1,29 @@
+// The network: creation, forward pass, training step, and its file and printout.
 #include "nn/network.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
+#include <string>
 #include <vector>
 
 #include "nn/network_file.h"
+#include "tests/support/test_support.h"
 
 namespace lumvet {
 namespace {
+
+using testing::capture_output;
+using testing::read_bytes;
+using testing::ScopedTempDir;
+using testing::write_bytes;
 
 std::uint64_t bits(double d) { return std::bit_cast<std::uint64_t>(d); }
 
@@ -20,23 +33,37 @@ void expect_same(const std::vector<double>& a, const std::vector<double>& b) {
   for (std::size_t i = 0; i < a.size(); ++i) EXPECT_EQ(bits(a[i]), bits(b[i])) << "index " << i;
 }
 
-double half_squared_error(const NeuralNet& net) {
-  double e = 0.0;
-  for (int j = 1; j <= net.output_count; ++j) {
-    const double d = net.targets[j] - net.output_units[j];
-    e += 0.5 * d * d;
-  }
-  return e;
-}
-
 // A 3-4-2 network with a sample loaded.
 std::unique_ptr<NeuralNet> small_hidden_net(RandomState& rs) {
   auto net = net_create(3, 4, 2, 0.8, rs);
-  const double inputs[] = {0.3, -0.7, 0.9};
-  for (int i = 0; i < 3; ++i) net->input_units[i + 1] = inputs[i];
-  net->targets[1] = TARGET_HIGH;
-  net->targets[2] = TARGET_LOW;
+  net->input_units = {0.0, 0.3, -0.7, 0.9};
+  net->targets = {0.0, TARGET_HIGH, TARGET_LOW};
   return net;
+}
+
+std::uint64_t le64(const std::vector<std::uint8_t>& b, std::size_t offset) {
+  std::uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = (v << 8) | b[offset + static_cast<std::size_t>(i)];
+  return v;
+}
+
+std::vector<std::uint8_t> header(std::int32_t i, std::int32_t h, std::int32_t o) {
+  std::vector<std::uint8_t> b;
+  for (std::int32_t v : {i, h, o}) {
+    for (int s = 0; s < 32; s += 8)
+      b.push_back(static_cast<std::uint8_t>(static_cast<std::uint32_t>(v) >> s));
+  }
+  return b;
+}
+
+std::unique_ptr<NeuralNet> load_quietly(const std::string& path, std::string& printed) {
+  std::unique_ptr<NeuralNet> net;
+  printed = capture_output([&](std::FILE* out) { net = net_load(path, out); });
+  return net;
+}
+
+std::string print(const NeuralNet& net, int precision) {
+  return capture_output([&](std::FILE* out) { net_print(net, precision, out); });
 }
 
 TEST(Network, WorkedExampleCreateForwardTrain) {
@@ -47,13 +74,10 @@ TEST(Network, WorkedExampleCreateForwardTrain) {
               {-0.9999843472614739, -0.7369244235911634, 0.5112106450937788, -0.08269973572595024});
   expect_same(net->hidden_weights, {0.0655344753205167, -0.5620816271398976});
   EXPECT_EQ(rs.value, 470211272);
-  expect_same(net->input_prev_changes, {0.0, 0.0, 0.0, 0.0});
-  expect_same(net->hidden_prev_changes, {0.0, 0.0});
 
   // Row 1 alone: bias weight times 1.0 plus weight times the input, from 0.0.
   net->input_units[1] = 0.5;
-  const double sum = 0.0 + 0.5112106450937788 * 1.0 + -0.08269973572595024 * 0.5;
-  EXPECT_EQ(sum, 0.46986077723080366);
+  EXPECT_EQ(0.0 + 0.5112106450937788 * 1.0 + -0.08269973572595024 * 0.5, 0.46986077723080366);
   net_forward(*net);
   EXPECT_EQ(net->input_units[0], 1.0);
   EXPECT_EQ(bits(net->output_units[1]), bits(sigmoid(0.46986077723080366)));
@@ -66,146 +90,86 @@ TEST(Network, WorkedExampleCreateForwardTrain) {
               {-0.9999843472614739, -0.7369244235911634, 0.5448980480452755, -0.0658560342502019});
   expect_same(net->hidden_weights, {0.0655344753205167, -0.5620816271398976});
   expect_same(net->input_prev_changes, {0.0, 0.0, 0.0, 0.0});
+
+  // Its file: the counts, then w[0][0], w[1][0], w[0][1], w[1][1], little-endian.
+  ScopedTempDir dir;
+  std::int32_t result = 0;
+  EXPECT_EQ(
+      capture_output([&](std::FILE* out) { result = net_save(*net, dir.file("example.nn"), out); }),
+      "");
+  EXPECT_EQ(result, 1);
+  const auto b = read_bytes(dir.file("example.nn"));
+  ASSERT_EQ(b.size(), 44u);
+  EXPECT_EQ(std::vector<std::uint8_t>(b.begin(), b.begin() + 12), header(1, 0, 1));
+  const std::size_t order[] = {0, 2, 1, 3};
+  for (std::size_t p = 0; p < 4; ++p)
+    EXPECT_EQ(le64(b, 12 + 8 * p), bits(net->input_weights[order[p]]));
+  EXPECT_EQ(print(*net, 0),
+            "Showing 1x0x1 network \n"
+            "input weights:\n"
+            "0.544898048045,-0.0658560342502,\n"
+            "Wmax=0.544898, min=-0.999984, ave=-0.314467, satur=0%, average delta=0.0673748 "
+            "(~zero delta=0%)\n");
 }
 
-TEST(Network, ZeroScaleDrawsSignedZerosAndAdvancesTheGenerator) {
-  RandomState rs;
-  auto net = net_create(1, 0, 1, 0.0, rs);
-  EXPECT_EQ(rs.value, 470211272);  // all 6 draws made
-  // Draws -0.99.., -0.73.., 0.51.., -0.08.. give -0, -0, +0, -0.
-  const std::vector<std::uint64_t> expected = {0x8000000000000000u, 0x8000000000000000u, 0u,
-                                               0x8000000000000000u};
-  for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(bits(net->input_weights[i]), expected[i]);
-
-  RandomState a, b;
-  net_create(30, 15, 1, 0.0, a);
-  for (int i = 0; i < 31 * 16 + 16 * 2; ++i) random_next(b);  // 528 draws
-  EXPECT_EQ(a.value, b.value);
-}
-
-TEST(Network, AllocationRefusesBadCounts) {
+TEST(Network, CountsDrawsAndSaturation) {
   EXPECT_FALSE(net_alloc(-1, 0, 1));
   EXPECT_FALSE(net_alloc(1, -3, 1));
-  // (2^31)^2 doubles per matrix exceed what any vector can hold: refused before
-  // anything is allocated.
+  // (2^31)^2 doubles per matrix: refused before anything is allocated.
   EXPECT_FALSE(net_alloc(2147483647, 2147483647, 1));
   RandomState rs;
   EXPECT_FALSE(net_create(1, 0, -1, 1.0, rs));
   EXPECT_EQ(rs.value, 1);  // nothing drawn for a network that does not exist
+  // One draw per weight of both matrices, rows 0 included, whatever the scale.
+  net_create(30, 15, 1, 0.0, rs);
+  EXPECT_EQ(rs.value, random_jump(1, 31 * 16 + 16 * 2));
 
-  auto net = net_alloc(2, 0, 3);
-  ASSERT_TRUE(net);
-  EXPECT_EQ(net->input_weights.size(), 4u * 3u);
-  EXPECT_EQ(net->hidden_weights.size(), 4u);
-  EXPECT_EQ(net->hidden_units.size(), 1u);
-  EXPECT_EQ(net->targets.size(), 4u);
-  for (double v : net->output_units) EXPECT_EQ(bits(v), 0u);
-}
-
-TEST(Network, ElementaryOperations) {
-  EXPECT_EQ(sigmoid(0.0), 0.5);
   EXPECT_EQ(sigmoid(-1000.0), 0.0);  // e^1000 overflows: 0, not a failure
   EXPECT_EQ(sigmoid(1000.0), 1.0);
-
-  // Lower count 0: each upper unit is the sigmoid of its bias weight.
-  double lower[1] = {7.0};
-  double upper[3] = {42.0, 0.0, 0.0};
-  const double w[3] = {5.0, 0.25, -1.5};
-  layer_forward(lower, upper, w, 0, 2);
-  EXPECT_EQ(lower[0], 1.0);
-  EXPECT_EQ(upper[0], 42.0);
-  EXPECT_EQ(upper[1], sigmoid(0.25));
-  EXPECT_EQ(upper[2], sigmoid(-1.5));
-
-  // Output equal to the target, or exactly 0 or 1, gives delta 0.
-  const double outputs[4] = {0.0, 0.3, 0.0, 1.0};
-  const double targets[4] = {0.0, 0.3, 0.9, 0.1};
-  double deltas[4] = {9.0, 9.0, 9.0, 9.0};
-  double error = -1.0;
-  output_error(deltas, targets, outputs, 3, error);
-  EXPECT_EQ(deltas[0], 9.0);
-  EXPECT_EQ(deltas[1], 0.0);
-  EXPECT_EQ(deltas[2], 0.0);
-  EXPECT_EQ(deltas[3], 0.0);
-  EXPECT_EQ(error, 0.0);
-  output_error(deltas, targets, outputs, 0, error);
-  EXPECT_EQ(error, 0.0);
 }
 
-TEST(Network, NoHiddenLayerTrainsOnlyInputWeights) {
-  RandomState rs{12345};
-  auto net = net_create(3, 0, 2, 0.5, rs);
-  const std::vector<double> hidden_before = net->hidden_weights;
-  const std::vector<double> input_before = net->input_weights;
-  net->input_units = {0.0, 0.1, 0.2, 0.3};
-  net->targets = {0.0, TARGET_HIGH, TARGET_LOW};
-  net_train_step(*net, 0.5, 0.9);
-  expect_same(net->hidden_weights, hidden_before);
-  expect_same(net->hidden_prev_changes, {0.0, 0.0, 0.0});
-  for (int k = 0; k <= 3; ++k) EXPECT_EQ(bits(net->input_weights[k]), bits(input_before[k]));
-  EXPECT_NE(net->input_weights[4], input_before[4]);
-  EXPECT_NE(net->input_prev_changes[4], 0.0);
-}
-
-// The three roles of momentum, on a network with a hidden layer.
-TEST(Network, MomentumPositiveRemembersTheWholeChange) {
+// Momentum > 0 remembers the whole change; momentum = 0 is a plain step; both
+// leave row 0 alone. Momentum < 0 decays every weight but row 0. Only a positive
+// momentum writes the previous changes.
+TEST(Network, ThreeRolesOfMomentum) {
   RandomState rs{777};
   auto net = small_hidden_net(rs);
-  net_train_step(*net, 0.5, 0.9);  // prev now holds the first changes
-  const NeuralNet before = *net;
-  net_train_step(*net, 0.5, 0.9);
-  const std::size_t stride = 5;  // hidden_count + 1
-  for (int j = 1; j <= 2; ++j) {
-    for (std::size_t k = 0; k < stride; ++k) {
-      const std::size_t i = j * stride + k;
-      const double change = (0.5 * net->output_deltas[j]) * net->hidden_units[k] +
-                            0.9 * before.hidden_prev_changes[i];
-      EXPECT_EQ(bits(net->hidden_prev_changes[i]), bits(change));
-      EXPECT_EQ(bits(net->hidden_weights[i]), bits(before.hidden_weights[i] + change));
+  net_train_step(*net, 0.5, 0.9);  // previous changes become non-zero
+  for (const double momentum : {0.9, 0.0}) {
+    const NeuralNet before = *net;
+    net_train_step(*net, 0.5, momentum);
+    for (std::size_t i = 0; i < before.hidden_weights.size(); ++i) {
+      const std::size_t j = i / 5, k = i % 5;
+      double change = (0.5 * net->output_deltas[j]) * net->hidden_units[k];
+      if (momentum > 0) change += momentum * before.hidden_prev_changes[i];
+      if (j == 0) change = 0.0;
+      EXPECT_EQ(bits(net->hidden_weights[i]), bits(before.hidden_weights[i] + change)) << i;
+      EXPECT_EQ(bits(net->hidden_prev_changes[i]),
+                bits(momentum > 0 ? change : before.hidden_prev_changes[i]))
+          << i;
     }
   }
-  for (std::size_t k = 0; k < stride; ++k) {
-    EXPECT_EQ(bits(net->hidden_weights[k]), bits(before.hidden_weights[k]));  // row 0
-    EXPECT_EQ(net->hidden_prev_changes[k], 0.0);
-  }
-}
 
-TEST(Network, MomentumNegativeDecaysWeights) {
-  RandomState rs{4242};
-  auto net = small_hidden_net(rs);
-  net_forward(*net);
   // Targets equal to the outputs: every delta is 0, only the decay acts.
-  net->targets[1] = net->output_units[1];
-  net->targets[2] = net->output_units[2];
-  NeuralNet before = *net;
+  net_forward(*net);
+  net->targets = {0.0, net->output_units[1], net->output_units[2]};
+  const NeuralNet before = *net;
   net_train_step(*net, 0.5, -0.01);
-  for (int j = 1; j <= 2; ++j) EXPECT_EQ(net->output_deltas[j], 0.0);
-  for (int j = 1; j <= 4; ++j) EXPECT_EQ(net->hidden_deltas[j], 0.0);
-  auto check = [](const std::vector<double>& after, const std::vector<double>& was,
-                  std::size_t stride) {
-    for (std::size_t i = 0; i < after.size(); ++i) {
-      const double expected = i < stride ? was[i] : was[i] + (-0.01 * was[i]);
-      EXPECT_EQ(bits(after[i]), bits(expected)) << i;
-    }
-  };
-  check(net->input_weights, before.input_weights, 4);
-  check(net->hidden_weights, before.hidden_weights, 5);
+  for (std::size_t i = 0; i < before.hidden_weights.size(); ++i) {
+    const double was = before.hidden_weights[i];
+    EXPECT_EQ(bits(net->hidden_weights[i]), bits(i < 5 ? was : was + (-0.01 * was))) << i;
+  }
   expect_same(net->input_prev_changes, before.input_prev_changes);
   expect_same(net->hidden_prev_changes, before.hidden_prev_changes);
 }
 
-TEST(Network, MomentumZeroLeavesPreviousChanges) {
-  RandomState rs{99};
-  auto net = small_hidden_net(rs);
-  net_train_step(*net, 0.5, 0.5);
-  const NeuralNet before = *net;
-  ASSERT_NE(before.input_prev_changes[5], 0.0);
-  net_train_step(*net, 0.25, 0.0);
-  expect_same(net->input_prev_changes, before.input_prev_changes);
-  expect_same(net->hidden_prev_changes, before.hidden_prev_changes);
-  const double expected = before.hidden_weights[6] + (0.25 * net->output_deltas[1]) *
-                                                         net->hidden_units[1];
-  EXPECT_EQ(bits(net->hidden_weights[6]), bits(expected));
+double half_squared_error(const NeuralNet& net) {
+  double e = 0.0;
+  for (int j = 1; j <= net.output_count; ++j) {
+    const double d = net.targets[j] - net.output_units[j];
+    e += 0.5 * d * d;
+  }
+  return e;
 }
 
 // The delta rule is eta times the negative gradient of 0.5 * sum (t - o)^2; check
@@ -214,59 +178,192 @@ TEST(Network, TrainingStepFollowsTheGradient) {
   RandomState rs{2024};
   auto net = small_hidden_net(rs);
   const NeuralNet before = *net;
-  const double eta = 0.5;
-  net_train_step(*net, eta, 0.0);
-
-  auto numeric = [&](bool hidden_matrix, std::size_t i) {
-    const double h = 1e-6;
-    NeuralNet probe = before;
-    std::vector<double>& w = hidden_matrix ? probe.hidden_weights : probe.input_weights;
-    w[i] = (hidden_matrix ? before.hidden_weights : before.input_weights)[i] + h;
-    net_forward(probe);
-    const double up = half_squared_error(probe);
-    w[i] = (hidden_matrix ? before.hidden_weights : before.input_weights)[i] - h;
-    net_forward(probe);
-    return (up - half_squared_error(probe)) / (2 * h);
-  };
-  int checked = 0;
-  for (std::size_t i = 4; i < net->input_weights.size(); ++i, ++checked) {
-    const double step = net->input_weights[i] - before.input_weights[i];
-    EXPECT_NEAR(step, -eta * numeric(false, i), 1e-8) << "input weight " << i;
+  net_train_step(*net, 0.5, 0.0);
+  for (const bool hidden : {false, true}) {
+    const std::vector<double>& was = hidden ? before.hidden_weights : before.input_weights;
+    const std::vector<double>& now = hidden ? net->hidden_weights : net->input_weights;
+    for (std::size_t i = hidden ? 5 : 4; i < was.size(); ++i) {
+      NeuralNet probe = before;
+      std::vector<double>& w = hidden ? probe.hidden_weights : probe.input_weights;
+      w[i] = was[i] + 1e-6;
+      net_forward(probe);
+      const double up = half_squared_error(probe);
+      w[i] = was[i] - 1e-6;
+      net_forward(probe);
+      const double gradient = (up - half_squared_error(probe)) / 2e-6;
+      EXPECT_NEAR(now[i] - was[i], -0.5 * gradient, 1e-8) << hidden << " " << i;
+    }
   }
-  for (std::size_t i = 5; i < net->hidden_weights.size(); ++i, ++checked) {
-    const double step = net->hidden_weights[i] - before.hidden_weights[i];
-    EXPECT_NEAR(step, -eta * numeric(true, i), 1e-8) << "hidden weight " << i;
-  }
-  EXPECT_EQ(checked, 4 * 4 + 2 * 5);
-  // And the step is not trivially zero.
   EXPECT_GT(std::fabs(net->hidden_weights[5] - before.hidden_weights[5]), 1e-4);
 }
 
-TEST(Network, CopyTakesExactlyTheListedArrays) {
-  RandomState rs{31};
-  auto net = small_hidden_net(rs);
-  net_train_step(*net, 0.5, 0.9);
-  auto copy = net_copy(*net);
-  ASSERT_TRUE(copy);
-  expect_same(copy->input_weights, net->input_weights);
-  expect_same(copy->input_prev_changes, net->input_prev_changes);
-  expect_same(copy->hidden_weights, net->hidden_weights);
-  expect_same(copy->hidden_prev_changes, net->hidden_prev_changes);
-  expect_same(copy->hidden_units, net->hidden_units);
-  expect_same(copy->hidden_deltas, net->hidden_deltas);
-  expect_same(copy->output_units, net->output_units);
-  expect_same(copy->output_deltas, net->output_deltas);
-  expect_same(copy->input_units, {0.0, 0.0, 0.0, 0.0});
-  expect_same(copy->targets, {0.0, 0.0, 0.0});
+TEST(NetworkFile, SaveLoadRoundTripIsExact) {
+  ScopedTempDir dir;
+  const std::string path = dir.file("net.nn");
+  std::string printed;
+  RandomState rs{555};
+  auto net = net_create(30, 15, 1, 1.0, rs);
+  net->targets[1] = TARGET_HIGH;
+  net_train_step(*net, 0.5, 0.9);  // previous changes become non-zero
+  ASSERT_EQ(net_save(*net, path, stdout), 1);
+  const auto b = read_bytes(path);
+  ASSERT_EQ(b.size(), 4236u);
+  // Block 1: the 16 weights from the bias unit into hidden units 0 ... 15 (row 0
+  // too), then those from input 1. Block 2: pairs (output 0, output 1) per hidden unit.
+  for (std::size_t j = 0; j < 16; ++j) {
+    EXPECT_EQ(le64(b, 12 + 8 * j), bits(net->input_weights[j * 31]));
+    EXPECT_EQ(le64(b, 12 + 8 * (16 + j)), bits(net->input_weights[j * 31 + 1]));
+    EXPECT_EQ(le64(b, 3980 + 16 * j), bits(net->hidden_weights[j]));
+    EXPECT_EQ(le64(b, 3980 + 16 * j + 8), bits(net->hidden_weights[16 + j]));
+  }
+  auto loaded = load_quietly(path, printed);
+  ASSERT_TRUE(loaded);
+  EXPECT_EQ(printed, "");
+  EXPECT_EQ(loaded->hidden_count, 15);
+  expect_same(loaded->input_weights, net->input_weights);
+  expect_same(loaded->hidden_weights, net->hidden_weights);
+  for (double v : loaded->input_prev_changes) EXPECT_EQ(bits(v), 0u);
+  for (double v : loaded->hidden_prev_changes) EXPECT_EQ(bits(v), 0u);
 
-  // Without a hidden layer the hidden arrays are not copied.
-  auto flat = net_create(2, 0, 1, 1.0, rs);
-  auto flat_copy = net_copy(*flat);
-  expect_same(flat_copy->input_weights, flat->input_weights);
-  expect_same(flat_copy->hidden_weights, {0.0, 0.0});
+  // A zero scale draws signed zeros: -0, -0, +0, -0 from state 1, kept as they are.
+  RandomState one;
+  auto zero = net_create(1, 0, 1, 0.0, one);
+  expect_same(zero->input_weights, {-0.0, -0.0, 0.0, -0.0});
+  ASSERT_EQ(net_save(*zero, path, stdout), 1);
+  loaded = load_quietly(path, printed);
+  expect_same(loaded->input_weights, zero->input_weights);
+  EXPECT_EQ(print(*loaded, 0),
+            "Showing 1x0x1 network \ninput weights:\n0,-0,\n"
+            "Wmax=0, min=0, ave=0, satur=100%, average delta=0 (~zero delta=100%)\n");
+}
 
-  net_free(copy);
-  EXPECT_FALSE(copy);
+TEST(NetworkFile, StatisticsBoundaries) {
+  auto net = net_alloc(2, 15, 1);
+  for (double& v : net->input_weights) v = -0.5;
+  for (double& v : net->hidden_weights) v = -0.25;
+  for (double& v : net->hidden_units) v = 0.5;
+  net->output_units[1] = TARGET_HIGH;  // at the bound: not saturated
+  net->hidden_units[4] = TARGET_LOW;
+  for (double& v : net->hidden_deltas) v = 1.0;
+  net->output_deltas[1] = 1.0;
+  auto stats = [&] { return capture_output([&](std::FILE* out) { net_print_stats(*net, out); }); };
+  // All weights negative: the maximum stays 0. (3 x 16 x -0.5 + 2 x 16 x -0.25) / 80.
+  EXPECT_EQ(stats(), "Wmax=0, min=-0.5, ave=-0.4, satur=0%, average delta=1 (~zero delta=0%)\n");
+
+  net->hidden_units[7] = std::nextafter(TARGET_HIGH, 1.0);  // one of 16 saturated
+  net->hidden_deltas[2] = 1.5e-8;                           // counts as near zero
+  for (double& v : net->input_weights) v = 0.5;
+  for (double& v : net->hidden_weights) v = 0.25;
+  EXPECT_EQ(stats(), "Wmax=0.5, min=0, ave=0.4, satur=6%, average delta=0.9375 (~zero delta=6%)\n");
+  net->hidden_deltas[2] = 1.6e-8;
+  net->output_units[1] = std::nextafter(TARGET_LOW, 0.0);
+  EXPECT_NE(stats().find("satur=12%, average delta=0.9375 (~zero delta=0%)"), std::string::npos);
+
+  // No units at all: no division by zero.
+  auto empty = net_alloc(2, 0, 0);
+  EXPECT_EQ(capture_output([&](std::FILE* out) { net_print_stats(*empty, out); }),
+            "Wmax=0, min=0, ave=0, satur=0%, average delta=0 (~zero delta=0%)\n");
+}
+
+TEST(NetworkFile, LoadRefusesDamagedFiles) {
+  ScopedTempDir dir;
+  const std::string path = dir.file("bad.nn");
+  std::string printed;
+  EXPECT_FALSE(load_quietly(dir.file("missing.nn"), printed));
+  EXPECT_EQ(printed, "");
+
+  const auto cut = [](std::vector<std::uint8_t> b, std::size_t size) {
+    b.resize(size);
+    return b;
+  };
+  const std::string read_error = "*** read ERROR!\n";
+  const std::pair<std::vector<std::uint8_t>, std::string> cases[] = {
+      // Cut short: in the header, in block 1, in block 2.
+      {{}, read_error},
+      {{1, 0, 0, 0, 0}, read_error},
+      {cut(header(1, 0, 1), 43), read_error},
+      {cut(header(2, 1, 1), 12 + 8 * 6 + 8 * 4 - 1), read_error},
+      // Counts that claim far more than the file holds: no huge allocation.
+      {cut(header(2147483647, 2147483647, 2147483647), 100), read_error},
+      {header(100000, 100000, 1), read_error},
+      // Impossible headers.
+      {header(-1, 0, 1), ""},
+      {header(1, -5, 1), ""},
+      {header(1, 0, 0), ""},
+      {header(1, 0, -2147483647 - 1), ""},
+  };
+  for (const auto& [bytes, message] : cases) {
+    write_bytes(path, bytes);
+    EXPECT_FALSE(load_quietly(path, printed)) << bytes.size();
+    EXPECT_EQ(printed, message) << bytes.size();
+  }
+  // A FIFO without a writer would block a plain open; a folder is no file.
+  const std::string fifo = dir.file("pipe.nn");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_FALSE(load_quietly(fifo, printed));
+  EXPECT_EQ(printed, "");
+  EXPECT_FALSE(load_quietly(dir.path(), printed));
+  // A sparse file one byte shorter than its huge header announces is refused
+  // before anything is read.
+  write_bytes(path, header(30, 1000000, 1));
+  const std::uint64_t full = 12 + 8 * (31ull * 1000001 + 1000001ull * 2);
+  ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(full - 1)), 0);
+  EXPECT_FALSE(load_quietly(path, printed));
+  EXPECT_EQ(printed, read_error);
+}
+
+TEST(NetworkFile, SaveReplacesOnlyAfterAFullWrite) {
+  ScopedTempDir dir;
+  const auto net = net_alloc(1, 0, 1);
+  std::string printed;
+  std::int32_t result = -1;
+  const auto save = [&](const std::string& path) {
+    printed = capture_output([&](std::FILE* out) { result = net_save(*net, path, out); });
+    return result;
+  };
+  // A file that cannot be created: 0, nothing printed. A device that is full: 0
+  // and the message.
+  EXPECT_EQ(save(dir.file("no/such/dir.nn")), 0);
+  EXPECT_EQ(printed, "");
+  if (::access("/dev/full", W_OK) == 0) {
+    EXPECT_EQ(save("/dev/full"), 0);
+    EXPECT_EQ(printed, "*** write ERROR!\n");
+  }
+
+  // An existing file keeps its permission bits.
+  const std::string path = dir.file("net.nn");
+  ASSERT_EQ(save(path), 1);
+  ::chmod(path.c_str(), 0640);
+  ASSERT_EQ(save(path), 1);
+  struct stat st;
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+  // A write that fails part-way (files may grow to 20 bytes only) leaves the
+  // earlier file whole and no temporary file behind.
+  const std::vector<std::uint8_t> earlier = {'o', 'l', 'd'};
+  write_bytes(path, earlier);
+  void (*old_handler)(int) = ::signal(SIGXFSZ, SIG_IGN);
+  rlimit old_limit{};
+  ::getrlimit(RLIMIT_FSIZE, &old_limit);
+  const rlimit small{20, old_limit.rlim_max};
+  ::setrlimit(RLIMIT_FSIZE, &small);
+  save(path);
+  ::setrlimit(RLIMIT_FSIZE, &old_limit);
+  ::signal(SIGXFSZ, old_handler);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(printed, "*** write ERROR!\n");
+  EXPECT_EQ(read_bytes(path), earlier);
+  for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+    EXPECT_EQ(e.path().filename(), "net.nn");
+  }
+
+  // A symbolic link is followed: the file it names is replaced.
+  const std::string link = dir.file("link.nn");
+  ASSERT_EQ(::symlink(path.c_str(), link.c_str()), 0);
+  ASSERT_EQ(save(link), 1);
+  EXPECT_EQ(read_bytes(path).size(), 44u);
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
 }
 
 }  // namespace
