@@ -34,8 +34,8 @@ constexpr const char* HELP_TEXT =
     "  --model-dir=DIR  read the network file from DIR instead of the model directory\n"
     "  --help           print this text\n"
     "  --version        print the version\n"
-    "Exit codes: 0 done, 2 bad option, 3 network file missing or unusable,\n"
-    "100 PATH names nothing.\n";
+    "Exit codes: 0 done, 1 output not written, 2 bad option, 3 network file\n"
+    "missing or unusable, 100 PATH names nothing.\n";
 
 struct AssessorOptions {
   bool help = false;
