@@ -350,6 +350,31 @@ bool PatchRowFeeder::row_needed(std::int32_t y) const {
   return row_covered_[static_cast<std::size_t>(y)] != 0;
 }
 
+void PatchRowFeeder::column_spans(std::int32_t y,
+                                  std::vector<ColumnSpan> &spans) const {
+  spans.clear();
+  if (!row_needed(y))
+    return;
+  for (std::size_t i = 0; i < patch_count_; ++i) {
+    if (y_[i] <= y && y < y_[i] + side_)
+      spans.push_back({x_[i], x_[i] + side_});
+  }
+  std::sort(spans.begin(), spans.end(),
+            [](const ColumnSpan &a, const ColumnSpan &b) {
+              return a.begin < b.begin;
+            });
+  // Merge overlapping and touching spans.
+  std::size_t kept = 0;
+  for (const ColumnSpan &s : spans) {
+    if (kept > 0 && s.begin <= spans[kept - 1].end) {
+      spans[kept - 1].end = std::max(spans[kept - 1].end, s.end);
+    } else {
+      spans[kept++] = s;
+    }
+  }
+  spans.resize(kept);
+}
+
 std::vector<std::uint16_t> PatchRowFeeder::take_buffer() {
   std::vector<std::uint16_t> buf;
   if (!pool_->free.empty()) {

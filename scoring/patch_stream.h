@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "imaging/imaging.h"
 #include "scoring/constants.h"
 #include "scoring/features.h"
 
@@ -41,6 +42,11 @@ public:
 
   // True when row y belongs to at least one patch; other rows need not be fed.
   bool row_needed(std::int32_t y) const;
+
+  // The columns of row y that the patches read, as ascending disjoint spans
+  // (none when the row is not needed); only these columns of a fed row are
+  // read.
+  void column_spans(std::int32_t y, std::vector<ColumnSpan> &spans) const;
 
   // Feeds row y; rows come in ascending order (unneeded ones may be skipped).
   // A BGRX row holds `width` four-byte pixels, an RGB row three-byte pixels.
