@@ -16,8 +16,7 @@
 
 namespace lumvet {
 
-// Background that transparency is composited over: alpha 0, red, green, blue
-// 255.
+// Background that transparency is composited over: alpha 0, red, green, blue 255.
 inline constexpr std::uint32_t BACKGROUND_ARGB = 0x00FFFFFF;
 
 // One colour channel c with alpha a composited over the white background:
@@ -32,19 +31,18 @@ enum class ImagingState { not_started, started, stopped };
 
 struct ImagingLibrary {
   ImagingState state = ImagingState::not_started;
-  int start_count = 0; // starts that did work (0 or 1)
-  int stop_count = 0;  // stops that did work (0 or 1)
+  int start_count = 0;  // starts that did work (0 or 1)
+  int stop_count = 0;   // stops that did work (0 or 1)
 };
 
 // The one record of the process, for tests to observe.
-const ImagingLibrary &imaging_library();
+const ImagingLibrary& imaging_library();
 
-// Sets the decoders up once (libtiff's process-wide message handlers are
-// silenced) and registers stop_imaging_library with atexit; later calls do
-// nothing. Every entry routine calls it before its first decode, and never on a
-// usage exit. The decoders are linked in and hold no other process state, so
-// decoding works without it; the start keeps the life cycle that the entry
-// routines share.
+// Sets the decoders up once (libtiff's process-wide message handlers are silenced)
+// and registers stop_imaging_library with atexit; later calls do nothing. Every
+// entry routine calls it before its first decode, and never on a usage exit.
+// The decoders are linked in and hold no other process state, so decoding works
+// without it; the start keeps the life cycle that the entry routines share.
 void start_imaging_library();
 
 // Runs at process exit: marks the decoders shut down when they were started;
@@ -53,23 +51,22 @@ void stop_imaging_library();
 
 enum class ImageFormat { unknown, jpeg, png, gif, tiff, bmp };
 
-// The format that the first bytes of a file announce (at least 8 bytes are
-// needed to recognise PNG, 4 for TIFF, 3 for JPEG, 6 for GIF, 2 for BMP).
-ImageFormat sniff_image_format(const std::uint8_t *head, std::size_t size);
+// The format that the first bytes of a file announce (at least 8 bytes are needed
+// to recognise PNG, 4 for TIFF, 3 for JPEG, 6 for GIF, 2 for BMP).
+ImageFormat sniff_image_format(const std::uint8_t* head, std::size_t size);
 
 // Decodes an image file at full size, or shrunk to fit max_width x max_height
 // when both limits are non-zero and the image exceeds one of them. Nothing when
-// the path is not a readable regular file, the format is not recognised, the
-// data is corrupt, or the size is not allowed (image_size_allowed); nothing is
+// the path is not a readable regular file, the format is not recognised, the data
+// is corrupt, or the size is not allowed (image_size_allowed); nothing is
 // allocated for the pixels of a refused size.
-std::optional<Bitmap32> decode_image_file(const std::string &path,
-                                          std::int32_t max_width,
+std::optional<Bitmap32> decode_image_file(const std::string& path, std::int32_t max_width,
                                           std::int32_t max_height);
 
 // decode_image_file without limits, accepted only when it yields pixels and a
 // non-zero size. Whether the patches of the scorer fit (image_is_measurable) is
 // the scorer's acceptance test, made in scoring/file_scoring.cc.
-std::optional<Bitmap32> load_bitmap32(const std::string &path);
+std::optional<Bitmap32> load_bitmap32(const std::string& path);
 
 // Columns begin ... end - 1 of a row.
 struct ColumnSpan {
@@ -78,30 +75,29 @@ struct ColumnSpan {
 };
 
 // Receives an image's rows top to bottom as a decoder produces them, so that no
-// full-frame bitmap is needed. decode_image_rows calls begin once, then asks
-// for storage and hands rows over in groups of at most IMAGE_ROW_BATCH
-// consecutive rows, each group handed over before the next is asked for.
+// full-frame bitmap is needed. decode_image_rows calls begin once, then asks for
+// storage and hands rows over in groups of at most IMAGE_ROW_BATCH consecutive
+// rows, each group handed over before the next is asked for.
 class ImageRowSink {
-public:
+ public:
   virtual ~ImageRowSink() = default;
   // The image's size, before any row. Returning false refuses the image: the
   // decode then fails without decoding any pixel.
   virtual bool begin(std::int32_t width, std::int32_t height) = 0;
   // Where row y is to be decoded: width * 4 bytes that stay valid until the row
   // has been handed over.
-  virtual std::uint8_t *row_storage(std::int32_t y) = 0;
+  virtual std::uint8_t* row_storage(std::int32_t y) = 0;
   // Rows first ... first + count - 1 in their final BGRX pixels (reserved byte
-  // 255); rows[i] is row first + i. The pointers may be the sink's storage or
-  // the decoder's own.
-  virtual void take_rows(std::int32_t first, std::int32_t count,
-                         std::uint8_t *const *rows) = 0;
+  // 255); rows[i] is row first + i. The pointers may be the sink's storage or the
+  // decoder's own.
+  virtual void take_rows(std::int32_t first, std::int32_t count, std::uint8_t* const* rows) = 0;
   // A sink that reads only parts of rows may say so (the default reads whole
   // rows) and then, after begin, which parts: the spans of row y, ascending and
   // disjoint (none when the row is not read), valid until the next call. A
   // decoder may then fill only those columns of the rows it hands over (the
   // JPEG decoder does so for single-scan YCbCr files).
   virtual bool wants_column_spans() const { return false; }
-  virtual const std::vector<ColumnSpan> &column_spans(std::int32_t y) {
+  virtual const std::vector<ColumnSpan>& column_spans(std::int32_t y) {
     (void)y;
     static const std::vector<ColumnSpan> none;
     return none;
@@ -111,13 +107,13 @@ public:
 inline constexpr std::int32_t IMAGE_ROW_BATCH = 8;
 
 // Decodes an image file at full size like load_bitmap32, with exactly the same
-// success, failure and pixels, handing its rows to `sink` instead of returning
-// a bitmap. JPEG rows are decoded straight into the sink's storage by the very
+// success, failure and pixels, handing its rows to `sink` instead of returning a
+// bitmap. JPEG rows are decoded straight into the sink's storage by the very
 // decoder that fills load_bitmap32's bitmaps; other formats are decoded whole
 // first and their rows handed over from that bitmap. True when the file decoded
 // and every row was handed over; on false the sink may have received some rows,
 // which the caller discards.
-bool decode_image_rows(const std::string &path, ImageRowSink &sink);
+bool decode_image_rows(const std::string& path, ImageRowSink& sink);
 
 struct ImageSize {
   std::int32_t width = 0;
@@ -134,14 +130,13 @@ std::int32_t mul_div(std::int32_t a, std::int32_t b, std::int32_t c);
 // width); otherwise the height becomes max_height and the width
 // mul_div(max_height, width, height). The products are compared in 64 bits.
 // REQUIRES: width, height > 0.
-ImageSize shrink_geometry(std::int32_t width, std::int32_t height,
-                          std::int32_t max_width, std::int32_t max_height);
+ImageSize shrink_geometry(std::int32_t width, std::int32_t height, std::int32_t max_width,
+                          std::int32_t max_height);
 
 // The source (already composited over the background) resampled to
-// shrink_geometry's size by averaging the source pixels that fall in each
-// target pixel. Nothing when that size has a zero or negative side.
-std::optional<Bitmap32> shrink_to_bitmap(const Bitmap32 &source,
-                                         std::int32_t max_width,
+// shrink_geometry's size by averaging the source pixels that fall in each target
+// pixel. Nothing when that size has a zero or negative side.
+std::optional<Bitmap32> shrink_to_bitmap(const Bitmap32& source, std::int32_t max_width,
                                          std::int32_t max_height);
 
-} // namespace lumvet
+}  // namespace lumvet

@@ -1,8 +1,8 @@
-// JPEG through libjpeg-turbo's libjpeg API with the library's defaults
-// (accurate integer IDCT, fancy upsampling), so that the pixels are the
-// reference libjpeg pixels. libjpeg reports fatal errors by calling error_exit,
-// which longjmps back to the one setjmp in run_jpeg_decode; no C++ object with
-// a destructor lives in the frames that a longjmp leaves.
+// JPEG through libjpeg-turbo's libjpeg API with the library's defaults (accurate
+// integer IDCT, fancy upsampling), so that the pixels are the reference libjpeg
+// pixels. libjpeg reports fatal errors by calling error_exit, which longjmps back
+// to the one setjmp in run_jpeg_decode; no C++ object with a destructor lives in
+// the frames that a longjmp leaves.
 #include <algorithm>
 #include <csetjmp>
 #include <cstdint>
@@ -18,16 +18,15 @@ namespace lumvet::detail {
 
 namespace {
 
-// A progressive file may hold any number of scans, and each one makes libjpeg
-// walk the whole coefficient buffer again; real files have a few dozen at most.
-// More than this is taken as a hostile file rather than spending minutes on it.
+// A progressive file may hold any number of scans, and each one makes libjpeg walk
+// the whole coefficient buffer again; real files have a few dozen at most. More
+// than this is taken as a hostile file rather than spending minutes on it.
 constexpr int MAX_JPEG_SCANS = 500;
 
-// Memory libjpeg may take for its own buffers: the whole-image coefficient
-// buffer of a progressive or multi-scan file is about 3 bytes per pixel at
-// 4:2:0 and 6 at 4:4:4. Beyond this the decode fails (libjpeg has no backing
-// store), so even a few hundred bytes claiming a huge progressive image cost at
-// most this much.
+// Memory libjpeg may take for its own buffers: the whole-image coefficient buffer
+// of a progressive or multi-scan file is about 3 bytes per pixel at 4:2:0 and 6 at
+// 4:4:4. Beyond this the decode fails (libjpeg has no backing store), so even a
+// few hundred bytes claiming a huge progressive image cost at most this much.
 constexpr long MAX_JPEG_MEMORY = 1L << 30;
 
 struct JpegErrorManager {
@@ -42,12 +41,12 @@ struct JpegJob {
   jpeg_decompress_struct cinfo;
   JpegErrorManager error;
   jpeg_progress_mgr progress;
-  std::FILE *file;
-  ImageRowSink *sink;
+  std::FILE* file;
+  ImageRowSink* sink;
 };
 
 [[noreturn]] void on_error_exit(j_common_ptr cinfo) {
-  std::longjmp(reinterpret_cast<JpegErrorManager *>(cinfo->err)->jump, 1);
+  std::longjmp(reinterpret_cast<JpegErrorManager*>(cinfo->err)->jump, 1);
 }
 
 // Warnings (corrupt data, premature end of file) are neither printed nor fatal.
@@ -56,17 +55,15 @@ void on_output_message(j_common_ptr) {}
 
 void on_progress(j_common_ptr cinfo) {
   if (cinfo->is_decompressor &&
-      reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number >
-          MAX_JPEG_SCANS) {
+      reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > MAX_JPEG_SCANS) {
     on_error_exit(cinfo);
   }
 }
 
 // Adobe CMYK as libjpeg delivers it (inverted: 255 means no ink; YCCK already
-// converted to CMYK) becomes R = C K / 255, G = M K / 255, B = Y K / 255,
-// rounded to nearest, in place: the four bytes C, M, Y, K of a pixel become B,
-// G, R, 255.
-void cmyk_row_to_bgrx(std::uint8_t *p, JDIMENSION pixels) {
+// converted to CMYK) becomes R = C K / 255, G = M K / 255, B = Y K / 255, rounded
+// to nearest, in place: the four bytes C, M, Y, K of a pixel become B, G, R, 255.
+void cmyk_row_to_bgrx(std::uint8_t* p, JDIMENSION pixels) {
   for (JDIMENSION i = 0; i < pixels; ++i, p += 4) {
     const unsigned c = p[0], m = p[1], y = p[2], k = p[3];
     p[0] = static_cast<std::uint8_t>((y * k + 127) / 255);
@@ -83,19 +80,14 @@ void cmyk_row_to_bgrx(std::uint8_t *p, JDIMENSION pixels) {
 // chroma rows wider than two samples, where libjpeg upsamples them the fancy
 // way.
 bool spans_reproduce_scanlines(j_decompress_ptr cinfo) {
-  if (cinfo->jpeg_color_space != JCS_YCbCr || cinfo->num_components != 3)
-    return false;
-  if (jpeg_has_multiple_scans(cinfo) || cinfo->CCIR601_sampling)
-    return false;
+  if (cinfo->jpeg_color_space != JCS_YCbCr || cinfo->num_components != 3) return false;
+  if (jpeg_has_multiple_scans(cinfo) || cinfo->CCIR601_sampling) return false;
   const int h = cinfo->max_h_samp_factor, v = cinfo->max_v_samp_factor;
-  if (!((h == 1 && v == 1) || (h == 2 && v == 1) || (h == 2 && v == 2)))
-    return false;
-  const jpeg_component_info *comp = cinfo->comp_info;
-  if (comp[0].h_samp_factor != h || comp[0].v_samp_factor != v)
-    return false;
+  if (!((h == 1 && v == 1) || (h == 2 && v == 1) || (h == 2 && v == 2))) return false;
+  const jpeg_component_info* comp = cinfo->comp_info;
+  if (comp[0].h_samp_factor != h || comp[0].v_samp_factor != v) return false;
   for (int c = 1; c < 3; ++c) {
-    if (comp[c].h_samp_factor != 1 || comp[c].v_samp_factor != 1)
-      return false;
+    if (comp[c].h_samp_factor != 1 || comp[c].v_samp_factor != 1) return false;
   }
   return cinfo->image_width >= 16 && cinfo->image_height >= 16;
 }
@@ -106,15 +98,14 @@ bool spans_reproduce_scanlines(j_decompress_ptr cinfo) {
 struct SpanPlanes {
   JSAMPARRAY rows[3];
   int rows_per_imcu[3];
-  std::int16_t *cb; // one output row of upsampled chroma, 32 values spare
-  std::int16_t *cr;
-  std::int16_t *sums; // upsample_chroma_span's scratch
+  std::int16_t* cb;  // one output row of upsampled chroma, 32 values spare
+  std::int16_t* cr;
+  std::int16_t* sums;  // upsample_chroma_span's scratch
 
   // Row r of component c, r clamped to the component's real rows as libjpeg's
   // context rows are (the first row above the top, the last below the bottom).
   JSAMPROW row(j_decompress_ptr cinfo, int c, long r) const {
-    const long last =
-        static_cast<long>(cinfo->comp_info[c].downsampled_height) - 1;
+    const long last = static_cast<long>(cinfo->comp_info[c].downsampled_height) - 1;
     r = r < 0 ? 0 : r > last ? last : r;
     const long per = rows_per_imcu[c];
     return rows[c][(r / per) % 3 * per + r % per];
@@ -123,35 +114,32 @@ struct SpanPlanes {
 
 // Output rows of iMCU row `imcu`, filled in the spans that the sink reads and
 // handed over one at a time.
-void emit_span_rows(j_decompress_ptr cinfo, const SpanPlanes &planes,
-                    JDIMENSION imcu, ImageRowSink &sink) {
+void emit_span_rows(j_decompress_ptr cinfo, const SpanPlanes& planes, JDIMENSION imcu,
+                    ImageRowSink& sink) {
   const int v = cinfo->max_v_samp_factor;
   const bool half_width = cinfo->max_h_samp_factor == 2;
   const long first = static_cast<long>(imcu) * v * DCTSIZE;
   const long end = std::min<long>(first + v * DCTSIZE, cinfo->output_height);
   for (long y = first; y < end; ++y) {
-    std::uint8_t *out = sink.row_storage(static_cast<std::int32_t>(y));
+    std::uint8_t* out = sink.row_storage(static_cast<std::int32_t>(y));
     const JSAMPROW luma = planes.row(cinfo, 0, y);
     // The chroma row nearest to y and, at 4:2:0, the next nearest.
     const long near = v == 2 ? y / 2 : y;
     const long far = v == 2 ? (y % 2 == 0 ? near - 1 : near + 1) : near;
-    for (const ColumnSpan &span :
-         sink.column_spans(static_cast<std::int32_t>(y))) {
+    for (const ColumnSpan& span : sink.column_spans(static_cast<std::int32_t>(y))) {
       for (int c = 1; c < 3; ++c) {
-        std::int16_t *chroma = c == 1 ? planes.cb : planes.cr;
+        std::int16_t* chroma = c == 1 ? planes.cb : planes.cr;
         const JSAMPROW n = planes.row(cinfo, c, near);
         if (half_width) {
-          upsample_chroma_span(
-              n, planes.row(cinfo, c, far), v == 2,
-              static_cast<std::int32_t>(cinfo->comp_info[c].downsampled_width),
-              span.begin, span.end, planes.sums, chroma);
+          upsample_chroma_span(n, planes.row(cinfo, c, far), v == 2,
+                               static_cast<std::int32_t>(cinfo->comp_info[c].downsampled_width),
+                               span.begin, span.end, planes.sums, chroma);
         } else {
           copy_chroma_span(n, span.begin, span.end, chroma);
         }
       }
-      ycc_to_bgrx_span(luma + span.begin, planes.cb + span.begin,
-                       planes.cr + span.begin, span.end - span.begin,
-                       out + 4 * static_cast<std::size_t>(span.begin));
+      ycc_to_bgrx_span(luma + span.begin, planes.cb + span.begin, planes.cr + span.begin,
+                       span.end - span.begin, out + 4 * static_cast<std::size_t>(span.begin));
     }
     sink.take_rows(static_cast<std::int32_t>(y), 1, &out);
   }
@@ -160,84 +148,74 @@ void emit_span_rows(j_decompress_ptr cinfo, const SpanPlanes &planes,
 // Decodes with libjpeg's raw-data interface (cinfo->raw_data_out is set before
 // jpeg_start_decompress) and converts only the columns that the sink reads:
 // bit for bit what jpeg_read_scanlines gives in those columns.
-bool read_jpeg_spans(JpegJob *job) {
+bool read_jpeg_spans(JpegJob* job) {
   j_decompress_ptr cinfo = &job->cinfo;
   const auto common = reinterpret_cast<j_common_ptr>(cinfo);
   SpanPlanes planes{};
   for (int c = 0; c < 3; ++c) {
-    const jpeg_component_info &comp = cinfo->comp_info[c];
+    const jpeg_component_info& comp = cinfo->comp_info[c];
     planes.rows_per_imcu[c] = comp.v_samp_factor * DCTSIZE;
-    planes.rows[c] = (*cinfo->mem->alloc_sarray)(
-        common, JPOOL_IMAGE, comp.width_in_blocks * DCTSIZE,
-        static_cast<JDIMENSION>(3 * planes.rows_per_imcu[c]));
+    planes.rows[c] =
+        (*cinfo->mem->alloc_sarray)(common, JPOOL_IMAGE, comp.width_in_blocks * DCTSIZE,
+                                    static_cast<JDIMENSION>(3 * planes.rows_per_imcu[c]));
   }
   // Zeroed, so that the spare values that vector code reads are defined.
   const auto scratch = [&](std::size_t values) {
-    void *p = (*cinfo->mem->alloc_large)(common, JPOOL_IMAGE,
-                                         values * sizeof(std::int16_t));
+    void* p = (*cinfo->mem->alloc_large)(common, JPOOL_IMAGE, values * sizeof(std::int16_t));
     std::memset(p, 0, values * sizeof(std::int16_t));
-    return static_cast<std::int16_t *>(p);
+    return static_cast<std::int16_t*>(p);
   };
   planes.cb = scratch(cinfo->output_width + std::size_t{32});
   planes.cr = scratch(cinfo->output_width + std::size_t{32});
-  planes.sums =
-      scratch(cinfo->comp_info[1].downsampled_width + std::size_t{32});
-  const JDIMENSION lines =
-      static_cast<JDIMENSION>(cinfo->max_v_samp_factor * DCTSIZE);
+  planes.sums = scratch(cinfo->comp_info[1].downsampled_width + std::size_t{32});
+  const JDIMENSION lines = static_cast<JDIMENSION>(cinfo->max_v_samp_factor * DCTSIZE);
   // Each iMCU row is converted once the next one has been read (its chroma
   // rows below may be needed); the last one after the loop.
   for (JDIMENSION imcu = 0; imcu < cinfo->total_iMCU_rows; ++imcu) {
     JSAMPARRAY dest[3];
     for (int c = 0; c < 3; ++c) {
-      dest[c] = planes.rows[c] +
-                imcu % 3 * static_cast<JDIMENSION>(planes.rows_per_imcu[c]);
+      dest[c] = planes.rows[c] + imcu % 3 * static_cast<JDIMENSION>(planes.rows_per_imcu[c]);
     }
-    if (jpeg_read_raw_data(cinfo, dest, lines) == 0)
-      return false;
-    if (imcu > 0)
-      emit_span_rows(cinfo, planes, imcu - 1, *job->sink);
+    if (jpeg_read_raw_data(cinfo, dest, lines) == 0) return false;
+    if (imcu > 0) emit_span_rows(cinfo, planes, imcu - 1, *job->sink);
   }
   emit_span_rows(cinfo, planes, cinfo->total_iMCU_rows - 1, *job->sink);
   return true;
 }
 
 // The decode proper; any libjpeg call may longjmp out of it.
-bool read_jpeg(JpegJob *job) {
+bool read_jpeg(JpegJob* job) {
   j_decompress_ptr cinfo = &job->cinfo;
   jpeg_create_decompress(cinfo);
   cinfo->mem->max_memory_to_use = MAX_JPEG_MEMORY;
   job->progress.progress_monitor = on_progress;
   cinfo->progress = &job->progress;
   jpeg_stdio_src(cinfo, job->file);
-  if (jpeg_read_header(cinfo, TRUE) != JPEG_HEADER_OK)
-    return false;
+  if (jpeg_read_header(cinfo, TRUE) != JPEG_HEADER_OK) return false;
   // Before jpeg_start_decompress, which allocates per-width buffers and, for a
   // progressive file, the whole coefficient image.
-  if (!image_size_allowed(cinfo->image_width, cinfo->image_height))
-    return false;
+  if (!image_size_allowed(cinfo->image_width, cinfo->image_height)) return false;
 
   bool cmyk = false;
   switch (cinfo->jpeg_color_space) {
-  case JCS_GRAYSCALE: // libjpeg-turbo expands gray to R = G = B
-  case JCS_YCbCr:
-  case JCS_RGB:
-    cinfo->out_color_space = JCS_EXT_BGRX;
-    break;
-  case JCS_CMYK:
-  case JCS_YCCK:
-    cinfo->out_color_space = JCS_CMYK;
-    cmyk = true;
-    break;
-  default:
-    return false;
+    case JCS_GRAYSCALE:  // libjpeg-turbo expands gray to R = G = B
+    case JCS_YCbCr:
+    case JCS_RGB:
+      cinfo->out_color_space = JCS_EXT_BGRX;
+      break;
+    case JCS_CMYK:
+    case JCS_YCCK:
+      cinfo->out_color_space = JCS_CMYK;
+      cmyk = true;
+      break;
+    default:
+      return false;
   }
-  ImageRowSink &sink = *job->sink;
-  const bool spans =
-      sink.wants_column_spans() && spans_reproduce_scanlines(cinfo);
+  ImageRowSink& sink = *job->sink;
+  const bool spans = sink.wants_column_spans() && spans_reproduce_scanlines(cinfo);
   cinfo->raw_data_out = spans ? TRUE : FALSE;
   jpeg_start_decompress(cinfo);
-  if (cinfo->output_components != 4 ||
-      cinfo->output_width != cinfo->image_width ||
+  if (cinfo->output_components != 4 || cinfo->output_width != cinfo->image_width ||
       cinfo->output_height != cinfo->image_height) {
     return false;
   }
@@ -245,8 +223,7 @@ bool read_jpeg(JpegJob *job) {
                   static_cast<std::int32_t>(cinfo->output_height))) {
     return false;
   }
-  if (spans)
-    return read_jpeg_spans(job);
+  if (spans) return read_jpeg_spans(job);
 
   // Into the sink's storage, a few rows at a time.
   JSAMPROW rows[IMAGE_ROW_BATCH];
@@ -254,33 +231,28 @@ bool read_jpeg(JpegJob *job) {
     const JDIMENSION y = cinfo->output_scanline;
     const JDIMENSION left = cinfo->output_height - y;
     const JDIMENSION n = left < IMAGE_ROW_BATCH ? left : IMAGE_ROW_BATCH;
-    for (JDIMENSION i = 0; i < n; ++i)
-      rows[i] = sink.row_storage(static_cast<std::int32_t>(y + i));
+    for (JDIMENSION i = 0; i < n; ++i) rows[i] = sink.row_storage(static_cast<std::int32_t>(y + i));
     const JDIMENSION got = jpeg_read_scanlines(cinfo, rows, n);
-    if (got == 0)
-      return false; // only a suspending source returns nothing
+    if (got == 0) return false;  // only a suspending source returns nothing
     if (cmyk) {
-      for (JDIMENSION i = 0; i < got; ++i)
-        cmyk_row_to_bgrx(rows[i], cinfo->output_width);
+      for (JDIMENSION i = 0; i < got; ++i) cmyk_row_to_bgrx(rows[i], cinfo->output_width);
     }
-    sink.take_rows(static_cast<std::int32_t>(y), static_cast<std::int32_t>(got),
-                   rows);
+    sink.take_rows(static_cast<std::int32_t>(y), static_cast<std::int32_t>(got), rows);
   }
-  // The rest of the file (trailing markers) is not read:
-  // jpeg_destroy_decompress releases the decoder wherever it stands.
+  // The rest of the file (trailing markers) is not read: jpeg_destroy_decompress
+  // releases the decoder wherever it stands.
   return true;
 }
 
-bool run_jpeg_decode(JpegJob *job) {
+bool run_jpeg_decode(JpegJob* job) {
   volatile bool ok = false;
-  if (setjmp(job->error.jump) == 0)
-    ok = read_jpeg(job);
+  if (setjmp(job->error.jump) == 0) ok = read_jpeg(job);
   return ok;
 }
 
-} // namespace
+}  // namespace
 
-bool decode_jpeg_rows(std::FILE *file, ImageRowSink &sink) {
+bool decode_jpeg_rows(std::FILE* file, ImageRowSink& sink) {
   JpegJob job{};
   job.file = file;
   job.sink = &sink;
@@ -289,34 +261,33 @@ bool decode_jpeg_rows(std::FILE *file, ImageRowSink &sink) {
   job.error.pub.emit_message = on_emit_message;
   job.error.pub.output_message = on_output_message;
   const bool ok = run_jpeg_decode(&job);
-  jpeg_destroy_decompress(
-      &job.cinfo); // the one cleanup point, after success or error
+  jpeg_destroy_decompress(&job.cinfo);  // the one cleanup point, after success or error
   return ok;
 }
 
 namespace {
 
-// Full frame: the bitmap is allocated once the size is known, and libjpeg
-// writes straight into its rows.
+// Full frame: the bitmap is allocated once the size is known, and libjpeg writes
+// straight into its rows.
 class BitmapRowSink : public ImageRowSink {
-public:
-  explicit BitmapRowSink(Bitmap32 &out) : out_(out) {}
+ public:
+  explicit BitmapRowSink(Bitmap32& out) : out_(out) {}
   bool begin(std::int32_t width, std::int32_t height) override {
     out_ = make_bitmap32(width, height);
     return out_.pixels != nullptr;
   }
-  std::uint8_t *row_storage(std::int32_t y) override { return out_.row(y); }
-  void take_rows(std::int32_t, std::int32_t, std::uint8_t *const *) override {}
+  std::uint8_t* row_storage(std::int32_t y) override { return out_.row(y); }
+  void take_rows(std::int32_t, std::int32_t, std::uint8_t* const*) override {}
 
-private:
-  Bitmap32 &out_;
+ private:
+  Bitmap32& out_;
 };
 
-} // namespace
+}  // namespace
 
-bool decode_jpeg(std::FILE *file, Bitmap32 &out) {
+bool decode_jpeg(std::FILE* file, Bitmap32& out) {
   BitmapRowSink sink(out);
   return decode_jpeg_rows(file, sink);
 }
 
-} // namespace lumvet::detail
+}  // namespace lumvet::detail

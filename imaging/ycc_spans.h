@@ -27,14 +27,12 @@ namespace lumvet::detail {
 // out[x] receives column x (indices are absolute); columns from x0 rounded down
 // to even up to x1 + 15 may be written. `sums` is scratch of width + 32
 // initialised values.
-void upsample_chroma_span(const std::uint8_t *near, const std::uint8_t *far,
-                          bool vertical, std::int32_t width, std::int32_t x0,
-                          std::int32_t x1, std::int16_t *sums,
-                          std::int16_t *out);
+void upsample_chroma_span(const std::uint8_t* near, const std::uint8_t* far, bool vertical,
+                          std::int32_t width, std::int32_t x0, std::int32_t x1, std::int16_t* sums,
+                          std::int16_t* out);
 
 // The same for a full-resolution component: out[x] = row[x] for x0 <= x < x1.
-void copy_chroma_span(const std::uint8_t *row, std::int32_t x0, std::int32_t x1,
-                      std::int16_t *out);
+void copy_chroma_span(const std::uint8_t* row, std::int32_t x0, std::int32_t x1, std::int16_t* out);
 
 // `count` pixels from Y and the upsampled Cb and Cr to BGRX (reserved byte 255)
 // with libjpeg's integer arithmetic (16 fraction bits, tables folded into
@@ -43,8 +41,7 @@ void copy_chroma_span(const std::uint8_t *row, std::int32_t x0, std::int32_t x1,
 //   G = clamp(y + ((-22554 (cb - 128) - 46802 (cr - 128) + 32768) >> 16))
 //   B = clamp(y + ((116130 (cb - 128) + 32768) >> 16))
 // with arithmetic shifts and clamp to 0..255.
-void ycc_to_bgrx_span(const std::uint8_t *y, const std::int16_t *cb,
-                      const std::int16_t *cr, std::int32_t count,
-                      std::uint8_t *bgrx);
+void ycc_to_bgrx_span(const std::uint8_t* y, const std::int16_t* cb, const std::int16_t* cr,
+                      std::int32_t count, std::uint8_t* bgrx);
 
-} // namespace lumvet::detail
+}  // namespace lumvet::detail

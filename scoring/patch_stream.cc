@@ -17,8 +17,8 @@ namespace {
 
 // Twelve lanes: a lane's chain (subtract, divide, add) takes about as long as
 // the divider needs for six two-lane or three four-lane divisions, so twelve
-// chains in flight keep it busy. Sixty patches (two draws) also make exactly
-// five groups.
+// chains in flight keep it busy. Sixty patches (two draws) also make exactly five
+// groups.
 constexpr int kLanes = 12;
 
 // Twenty lanes where the division is done by multiplication (see
@@ -39,9 +39,8 @@ typedef double v4d __attribute__((vector_size(32)));
 // m2 += (v - mean) * delta. n is the same in every lane (the pixel's index plus
 // one, an exact integer), so it is kept once.
 template <typename V, int W>
-__attribute__((always_inline)) inline void
-measure_lanes_with(std::size_t count, const std::uint16_t *const src[kLanes],
-                   double out[kLanes]) {
+__attribute__((always_inline)) inline void measure_lanes_with(
+    std::size_t count, const std::uint16_t* const src[kLanes], double out[kLanes]) {
   constexpr int kVecs = kLanes / W;
   V mean[kVecs] = {}, m2[kVecs] = {};
   double n = 0.0;
@@ -50,32 +49,27 @@ measure_lanes_with(std::size_t count, const std::uint16_t *const src[kLanes],
     const V nv = V{} + n;
     for (int q = 0; q < kVecs; ++q) {
       V v;
-      for (int l = 0; l < W; ++l)
-        v[l] = static_cast<double>(src[W * q + l][j]);
+      for (int l = 0; l < W; ++l) v[l] = static_cast<double>(src[W * q + l][j]);
       const V delta = v - mean[q];
       mean[q] = mean[q] + delta / nv;
       m2[q] = m2[q] + (v - mean[q]) * delta;
     }
   }
   for (int q = 0; q < kVecs; ++q) {
-    for (int l = 0; l < W; ++l)
-      out[W * q + l] = count == 0 ? 0.0 : std::sqrt(m2[q][l] / n);
+    for (int l = 0; l < W; ++l) out[W * q + l] = count == 0 ? 0.0 : std::sqrt(m2[q][l] / n);
   }
 }
 
-void measure_lanes_portable(std::size_t count,
-                            const std::uint16_t *const src[kLanes],
+void measure_lanes_portable(std::size_t count, const std::uint16_t* const src[kLanes],
                             double out[kLanes]) {
   measure_lanes_with<v2d, 2>(count, src, out);
 }
 
-inline std::uint16_t luminance(std::uint32_t r, std::uint32_t g,
-                               std::uint32_t b) {
+inline std::uint16_t luminance(std::uint32_t r, std::uint32_t g, std::uint32_t b) {
   return static_cast<std::uint16_t>(30 * r + 59 * g + 11 * b);
 }
 
-void bgrx_luminances_portable(const std::uint8_t *p, std::size_t count,
-                              std::uint16_t *out) {
+void bgrx_luminances_portable(const std::uint8_t* p, std::size_t count, std::uint16_t* out) {
   std::size_t j = 0;
 #if defined(__SSE2__)
   // Eight pixels a step. Each pixel's bytes widen to 16 bits, pmaddwd forms
@@ -84,40 +78,33 @@ void bgrx_luminances_portable(const std::uint8_t *p, std::size_t count,
   const __m128i weights = _mm_setr_epi16(11, 59, 30, 0, 11, 59, 30, 0);
   const __m128i zero = _mm_setzero_si128();
   for (; j + 8 <= count; j += 8, p += 32) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-    const __m128i b =
-        _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16));
-    const __m128 a0 =
-        _mm_castsi128_ps(_mm_madd_epi16(_mm_unpacklo_epi8(a, zero), weights));
-    const __m128 a1 =
-        _mm_castsi128_ps(_mm_madd_epi16(_mm_unpackhi_epi8(a, zero), weights));
-    const __m128 b0 =
-        _mm_castsi128_ps(_mm_madd_epi16(_mm_unpacklo_epi8(b, zero), weights));
-    const __m128 b1 =
-        _mm_castsi128_ps(_mm_madd_epi16(_mm_unpackhi_epi8(b, zero), weights));
-    const __m128i sa = _mm_add_epi32(
-        _mm_castps_si128(_mm_shuffle_ps(a0, a1, _MM_SHUFFLE(2, 0, 2, 0))),
-        _mm_castps_si128(_mm_shuffle_ps(a0, a1, _MM_SHUFFLE(3, 1, 3, 1))));
-    const __m128i sb = _mm_add_epi32(
-        _mm_castps_si128(_mm_shuffle_ps(b0, b1, _MM_SHUFFLE(2, 0, 2, 0))),
-        _mm_castps_si128(_mm_shuffle_ps(b0, b1, _MM_SHUFFLE(3, 1, 3, 1))));
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(out + j),
-                     _mm_packs_epi32(sa, sb));
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+    const __m128 a0 = _mm_castsi128_ps(_mm_madd_epi16(_mm_unpacklo_epi8(a, zero), weights));
+    const __m128 a1 = _mm_castsi128_ps(_mm_madd_epi16(_mm_unpackhi_epi8(a, zero), weights));
+    const __m128 b0 = _mm_castsi128_ps(_mm_madd_epi16(_mm_unpacklo_epi8(b, zero), weights));
+    const __m128 b1 = _mm_castsi128_ps(_mm_madd_epi16(_mm_unpackhi_epi8(b, zero), weights));
+    const __m128i sa =
+        _mm_add_epi32(_mm_castps_si128(_mm_shuffle_ps(a0, a1, _MM_SHUFFLE(2, 0, 2, 0))),
+                      _mm_castps_si128(_mm_shuffle_ps(a0, a1, _MM_SHUFFLE(3, 1, 3, 1))));
+    const __m128i sb =
+        _mm_add_epi32(_mm_castps_si128(_mm_shuffle_ps(b0, b1, _MM_SHUFFLE(2, 0, 2, 0))),
+                      _mm_castps_si128(_mm_shuffle_ps(b0, b1, _MM_SHUFFLE(3, 1, 3, 1))));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), _mm_packs_epi32(sa, sb));
   }
 #endif
-  for (; j < count; ++j, p += 4)
-    out[j] = luminance(p[2], p[1], p[0]);
+  for (; j < count; ++j, p += 4) out[j] = luminance(p[2], p[1], p[0]);
 }
 
 #if defined(__x86_64__) || defined(__i386__)
 #define LUMVET_X86_EXTENSIONS 1
 
 // The same statistics four lanes to a vector: a four-lane division costs the
-// divider as much as two two-lane ones, but the rest of each step takes half
-// the instructions.
-__attribute__((target("avx"))) void
-measure_lanes_avx(std::size_t count, const std::uint16_t *const src[kLanes],
-                  double out[kLanes]) {
+// divider as much as two two-lane ones, but the rest of each step takes half the
+// instructions.
+__attribute__((target("avx"))) void measure_lanes_avx(std::size_t count,
+                                                      const std::uint16_t* const src[kLanes],
+                                                      double out[kLanes]) {
   measure_lanes_with<v4d, 4>(count, src, out);
 }
 
@@ -144,32 +131,27 @@ constexpr int kFmaVecs = kFmaLanes / 4;
 
 // One pixel of every lane: n += 1 and the reference update, the division done
 // as above.
-__attribute__((target("avx2,fma"), always_inline)) inline void
-fma_step(double &n, const __m256d (&v)[kFmaVecs], __m256d (&mean)[kFmaVecs],
-         __m256d (&m2)[kFmaVecs]) {
+__attribute__((target("avx2,fma"), always_inline)) inline void fma_step(
+    double& n, const __m256d (&v)[kFmaVecs], __m256d (&mean)[kFmaVecs], __m256d (&m2)[kFmaVecs]) {
   n += 1.0;
   const __m128d nn = _mm_set_sd(n);
   const __m128d yh = _mm_div_sd(_mm_set_sd(1.0), nn);
   const __m128d yl = _mm_mul_sd(_mm_fnmadd_sd(yh, nn, _mm_set_sd(1.0)), yh);
-  const __m256d yhv = _mm256_broadcastsd_pd(yh),
-                ylv = _mm256_broadcastsd_pd(yl);
+  const __m256d yhv = _mm256_broadcastsd_pd(yh), ylv = _mm256_broadcastsd_pd(yl);
   for (int q = 0; q < kFmaVecs; ++q) {
     const __m256d delta = _mm256_sub_pd(v[q], mean[q]);
-    const __m256d quotient =
-        _mm256_fmadd_pd(delta, yhv, _mm256_mul_pd(delta, ylv));
+    const __m256d quotient = _mm256_fmadd_pd(delta, yhv, _mm256_mul_pd(delta, ylv));
     mean[q] = _mm256_add_pd(mean[q], quotient);
-    m2[q] = _mm256_add_pd(m2[q],
-                          _mm256_mul_pd(_mm256_sub_pd(v[q], mean[q]), delta));
+    m2[q] = _mm256_add_pd(m2[q], _mm256_mul_pd(_mm256_sub_pd(v[q], mean[q]), delta));
   }
 }
 
 // Four 16-bit values from each of four lanes, transposed: v[k] holds pixel k
 // of the four lanes as doubles.
-__attribute__((target("avx2,fma"), always_inline)) inline void
-load_four_by_four(const std::uint16_t *const src[4], std::size_t j,
-                  __m256d (&v)[4]) {
+__attribute__((target("avx2,fma"), always_inline)) inline void load_four_by_four(
+    const std::uint16_t* const src[4], std::size_t j, __m256d (&v)[4]) {
   const auto load = [&](int l) {
-    return _mm_loadl_epi64(reinterpret_cast<const __m128i *>(src[l] + j));
+    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src[l] + j));
   };
   const __m128i ab = _mm_unpacklo_epi16(load(0), load(1));
   const __m128i cd = _mm_unpacklo_epi16(load(2), load(3));
@@ -181,12 +163,10 @@ load_four_by_four(const std::uint16_t *const src[4], std::size_t j,
   v[3] = _mm256_cvtepi32_pd(_mm_cvtepu16_epi32(_mm_srli_si128(p23, 8)));
 }
 
-__attribute__((target("avx2,fma"))) void
-measure_lanes_fma(std::size_t count, const std::uint16_t *const src[kFmaLanes],
-                  double out[kFmaLanes]) {
+__attribute__((target("avx2,fma"))) void measure_lanes_fma(
+    std::size_t count, const std::uint16_t* const src[kFmaLanes], double out[kFmaLanes]) {
   __m256d mean[kFmaVecs], m2[kFmaVecs];
-  for (int q = 0; q < kFmaVecs; ++q)
-    mean[q] = m2[q] = _mm256_setzero_pd();
+  for (int q = 0; q < kFmaVecs; ++q) mean[q] = m2[q] = _mm256_setzero_pd();
   double n = 0.0;
   // Pixels go through a small block of doubles in lane order, transposed four
   // by four, so that the update loop reads whole vectors and keeps its state in
@@ -199,48 +179,40 @@ measure_lanes_fma(std::size_t count, const std::uint16_t *const src[kFmaLanes],
       for (int q = 0; q < kFmaVecs; ++q) {
         __m256d four[4];
         load_four_by_four(src + 4 * q, j + b, four);
-        for (int k = 0; k < 4; ++k)
-          block[b + static_cast<std::size_t>(k)][q] = four[k];
+        for (int k = 0; k < 4; ++k) block[b + static_cast<std::size_t>(k)][q] = four[k];
       }
     }
-    for (std::size_t b = 0; b < kBlock; ++b)
-      fma_step(n, block[b], mean, m2);
+    for (std::size_t b = 0; b < kBlock; ++b) fma_step(n, block[b], mean, m2);
   }
   for (; j < count; ++j) {
     __m256d v[kFmaVecs];
     for (int q = 0; q < kFmaVecs; ++q) {
-      v[q] = _mm256_setr_pd(src[4 * q][j], src[4 * q + 1][j], src[4 * q + 2][j],
-                            src[4 * q + 3][j]);
+      v[q] = _mm256_setr_pd(src[4 * q][j], src[4 * q + 1][j], src[4 * q + 2][j], src[4 * q + 3][j]);
     }
     fma_step(n, v, mean, m2);
   }
   for (int q = 0; q < kFmaVecs; ++q) {
     alignas(32) double m[4];
     _mm256_store_pd(m, m2[q]);
-    for (int l = 0; l < 4; ++l)
-      out[4 * q + l] = count == 0 ? 0.0 : std::sqrt(m[l] / n);
+    for (int l = 0; l < 4; ++l) out[4 * q + l] = count == 0 ? 0.0 : std::sqrt(m[l] / n);
   }
 }
 
 // pmaddubsw forms 11 B + 59 G and 30 R + 0 X of each pixel in 16 bits (at most
 // 17850 and 7650: no saturation) and phaddw adds the two: eight pixels in three
 // instructions besides the loads and the store.
-__attribute__((target("ssse3"))) void
-bgrx_luminances_ssse3(const std::uint8_t *p, std::size_t count,
-                      std::uint16_t *out) {
-  const __m128i weights =
-      _mm_setr_epi8(11, 59, 30, 0, 11, 59, 30, 0, 11, 59, 30, 0, 11, 59, 30, 0);
+__attribute__((target("ssse3"))) void bgrx_luminances_ssse3(const std::uint8_t* p,
+                                                            std::size_t count, std::uint16_t* out) {
+  const __m128i weights = _mm_setr_epi8(11, 59, 30, 0, 11, 59, 30, 0, 11, 59, 30, 0, 11, 59, 30, 0);
   std::size_t j = 0;
   for (; j + 8 <= count; j += 8, p += 32) {
-    const __m128i a = _mm_maddubs_epi16(
-        _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)), weights);
-    const __m128i b = _mm_maddubs_epi16(
-        _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16)), weights);
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(out + j),
-                     _mm_hadd_epi16(a, b));
+    const __m128i a =
+        _mm_maddubs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), weights);
+    const __m128i b =
+        _mm_maddubs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16)), weights);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), _mm_hadd_epi16(a, b));
   }
-  for (; j < count; ++j, p += 4)
-    out[j] = luminance(p[2], p[1], p[0]);
+  for (; j < count; ++j, p += 4) out[j] = luminance(p[2], p[1], p[0]);
 }
 
 struct CpuExtensions {
@@ -249,7 +221,7 @@ struct CpuExtensions {
   bool ssse3 = __builtin_cpu_supports("ssse3");
 };
 
-const CpuExtensions &cpu_extensions() {
+const CpuExtensions& cpu_extensions() {
   static const CpuExtensions found;
   return found;
 }
@@ -257,23 +229,20 @@ const CpuExtensions &cpu_extensions() {
 
 std::atomic<CpuExtensionLimit> extension_limit{CpuExtensionLimit::all};
 
-CpuExtensionLimit limit() {
-  return extension_limit.load(std::memory_order_relaxed);
-}
+CpuExtensionLimit limit() { return extension_limit.load(std::memory_order_relaxed); }
 bool extensions_on() { return limit() != CpuExtensionLimit::sse2_only; }
 bool fma_on() { return limit() == CpuExtensionLimit::all; }
 
 // How many patches measure_lanes takes at once.
 std::size_t lanes_per_group() {
 #ifdef LUMVET_X86_EXTENSIONS
-  if (cpu_extensions().fma && fma_on())
-    return kFmaLanes;
+  if (cpu_extensions().fma && fma_on()) return kFmaLanes;
 #endif
   return kLanes;
 }
 
 // The statistics of lanes_per_group() patches of `count` pixels each.
-void measure_lanes(std::size_t count, const std::uint16_t *const src[kMaxLanes],
+void measure_lanes(std::size_t count, const std::uint16_t* const src[kMaxLanes],
                    double out[kMaxLanes]) {
 #ifdef LUMVET_X86_EXTENSIONS
   if (cpu_extensions().fma && fma_on()) {
@@ -288,14 +257,11 @@ void measure_lanes(std::size_t count, const std::uint16_t *const src[kMaxLanes],
   measure_lanes_portable(count, src, out);
 }
 
-} // namespace
+}  // namespace
 
-void limit_cpu_extensions(CpuExtensionLimit limit) {
-  extension_limit.store(limit);
-}
+void limit_cpu_extensions(CpuExtensionLimit limit) { extension_limit.store(limit); }
 
-void bgrx_luminances(const std::uint8_t *bgrx, std::size_t count,
-                     std::uint16_t *out) {
+void bgrx_luminances(const std::uint8_t* bgrx, std::size_t count, std::uint16_t* out) {
 #ifdef LUMVET_X86_EXTENSIONS
   if (cpu_extensions().ssse3 && extensions_on()) {
     bgrx_luminances_ssse3(bgrx, count, out);
@@ -306,13 +272,15 @@ void bgrx_luminances(const std::uint8_t *bgrx, std::size_t count,
 }
 
 PatchRowFeeder::PatchRowFeeder(std::int32_t width, std::int32_t height,
-                               const std::vector<PatchPlacement> &placements,
-                               LuminanceBuffers *pool)
+                               const std::vector<PatchPlacement>& placements,
+                               LuminanceBuffers* pool)
     : side_(placements.empty() ? 0 : placements.front().side),
-      pixels_per_patch_(static_cast<std::size_t>(side_) *
-                        static_cast<std::size_t>(side_)),
-      patch_count_(placements.size() * FEATURE_COUNT), x_(patch_count_),
-      y_(patch_count_), result_(patch_count_, 0.0), lum_(patch_count_),
+      pixels_per_patch_(static_cast<std::size_t>(side_) * static_cast<std::size_t>(side_)),
+      patch_count_(placements.size() * FEATURE_COUNT),
+      x_(patch_count_),
+      y_(patch_count_),
+      result_(patch_count_, 0.0),
+      lum_(patch_count_),
       pool_(pool != nullptr ? pool : &own_pool_),
       row_covered_(static_cast<std::size_t>(height), 0) {
   (void)width;
@@ -327,22 +295,18 @@ PatchRowFeeder::PatchRowFeeder(std::int32_t width, std::int32_t height,
   }
   if (side_ > 0) {
     by_start_.resize(patch_count_);
-    for (std::size_t i = 0; i < patch_count_; ++i)
-      by_start_[i] = static_cast<std::int32_t>(i);
-    std::stable_sort(
-        by_start_.begin(), by_start_.end(),
-        [this](std::int32_t a, std::int32_t b) { return y_[a] < y_[b]; });
+    for (std::size_t i = 0; i < patch_count_; ++i) by_start_[i] = static_cast<std::int32_t>(i);
+    std::stable_sort(by_start_.begin(), by_start_.end(),
+                     [this](std::int32_t a, std::int32_t b) { return y_[a] < y_[b]; });
   }
   open_.reserve(patch_count_);
   ready_.reserve(patch_count_);
 }
 
 PatchRowFeeder::~PatchRowFeeder() {
-  if (pool_ == &own_pool_)
-    return;
-  for (auto &buf : lum_) {
-    if (buf.capacity() != 0)
-      pool_->free.push_back(std::move(buf));
+  if (pool_ == &own_pool_) return;
+  for (auto& buf : lum_) {
+    if (buf.capacity() != 0) pool_->free.push_back(std::move(buf));
   }
 }
 
@@ -350,22 +314,17 @@ bool PatchRowFeeder::row_needed(std::int32_t y) const {
   return row_covered_[static_cast<std::size_t>(y)] != 0;
 }
 
-void PatchRowFeeder::column_spans(std::int32_t y,
-                                  std::vector<ColumnSpan> &spans) const {
+void PatchRowFeeder::column_spans(std::int32_t y, std::vector<ColumnSpan>& spans) const {
   spans.clear();
-  if (!row_needed(y))
-    return;
+  if (!row_needed(y)) return;
   for (std::size_t i = 0; i < patch_count_; ++i) {
-    if (y_[i] <= y && y < y_[i] + side_)
-      spans.push_back({x_[i], x_[i] + side_});
+    if (y_[i] <= y && y < y_[i] + side_) spans.push_back({x_[i], x_[i] + side_});
   }
   std::sort(spans.begin(), spans.end(),
-            [](const ColumnSpan &a, const ColumnSpan &b) {
-              return a.begin < b.begin;
-            });
+            [](const ColumnSpan& a, const ColumnSpan& b) { return a.begin < b.begin; });
   // Merge overlapping and touching spans.
   std::size_t kept = 0;
-  for (const ColumnSpan &s : spans) {
+  for (const ColumnSpan& s : spans) {
     if (kept > 0 && s.begin <= spans[kept - 1].end) {
       spans[kept - 1].end = std::max(spans[kept - 1].end, s.end);
     } else {
@@ -382,13 +341,12 @@ std::vector<std::uint16_t> PatchRowFeeder::take_buffer() {
     pool_->free.pop_back();
   }
   // Only growth writes: a recycled buffer keeps its (larger) size.
-  if (buf.size() < pixels_per_patch_)
-    buf.resize(pixels_per_patch_);
+  if (buf.size() < pixels_per_patch_) buf.resize(pixels_per_patch_);
   return buf;
 }
 
 template <bool kBgrx>
-void PatchRowFeeder::add_row(std::int32_t y, const std::uint8_t *row) {
+void PatchRowFeeder::add_row(std::int32_t y, const std::uint8_t* row) {
   // Open the patches whose first row this is (or was, if rows were skipped).
   while (next_ < by_start_.size() && y_[by_start_[next_]] <= y) {
     const std::int32_t i = by_start_[next_++];
@@ -399,13 +357,12 @@ void PatchRowFeeder::add_row(std::int32_t y, const std::uint8_t *row) {
   for (std::size_t o = 0; o < open_.size();) {
     const std::size_t i = static_cast<std::size_t>(open_[o]);
     const std::int32_t r = y - y_[i];
-    std::uint16_t *dst = lum_[i].data() + static_cast<std::size_t>(r) * side;
+    std::uint16_t* dst = lum_[i].data() + static_cast<std::size_t>(r) * side;
     if (kBgrx) {
       bgrx_luminances(row + static_cast<std::size_t>(x_[i]) * 4, side, dst);
     } else {
-      const std::uint8_t *p = row + static_cast<std::size_t>(x_[i]) * 3;
-      for (std::size_t j = 0; j < side; ++j, p += 3)
-        dst[j] = luminance(p[0], p[1], p[2]);
+      const std::uint8_t* p = row + static_cast<std::size_t>(x_[i]) * 3;
+      for (std::size_t j = 0; j < side; ++j, p += 3) dst[j] = luminance(p[0], p[1], p[2]);
     }
     if (r + 1 == side_) {
       ready_.push_back(static_cast<std::int32_t>(i));
@@ -415,8 +372,7 @@ void PatchRowFeeder::add_row(std::int32_t y, const std::uint8_t *row) {
       ++o;
     }
   }
-  if (ready_.size() >= lanes_per_group())
-    measure_ready(false);
+  if (ready_.size() >= lanes_per_group()) measure_ready(false);
 }
 
 void PatchRowFeeder::measure_ready(bool all) {
@@ -425,12 +381,10 @@ void PatchRowFeeder::measure_ready(bool all) {
   const std::size_t group = lanes_per_group();
   while (ready_.size() >= group || (all && !ready_.empty())) {
     const std::size_t lanes = std::min(group, ready_.size());
-    if (lanes < group && idle.size() < pixels_per_patch_ + 1)
-      idle.assign(pixels_per_patch_ + 1, 0);
-    const std::uint16_t *src[kMaxLanes];
+    if (lanes < group && idle.size() < pixels_per_patch_ + 1) idle.assign(pixels_per_patch_ + 1, 0);
+    const std::uint16_t* src[kMaxLanes];
     for (std::size_t a = 0; a < group; ++a) {
-      src[a] = a < lanes ? lum_[static_cast<std::size_t>(ready_[a])].data()
-                         : idle.data();
+      src[a] = a < lanes ? lum_[static_cast<std::size_t>(ready_[a])].data() : idle.data();
     }
     double out[kMaxLanes];
     measure_lanes(pixels_per_patch_, src, out);
@@ -440,37 +394,34 @@ void PatchRowFeeder::measure_ready(bool all) {
       pool_->free.push_back(std::move(lum_[i]));
       lum_[i] = {};
     }
-    ready_.erase(ready_.begin(),
-                 ready_.begin() + static_cast<std::ptrdiff_t>(lanes));
+    ready_.erase(ready_.begin(), ready_.begin() + static_cast<std::ptrdiff_t>(lanes));
   }
 }
 
-void PatchRowFeeder::add_bgrx_row(std::int32_t y, const std::uint8_t *bgrx) {
+void PatchRowFeeder::add_bgrx_row(std::int32_t y, const std::uint8_t* bgrx) {
   add_row<true>(y, bgrx);
 }
 
-void PatchRowFeeder::add_rgb_row(std::int32_t y, const std::uint8_t *rgb) {
+void PatchRowFeeder::add_rgb_row(std::int32_t y, const std::uint8_t* rgb) {
   add_row<false>(y, rgb);
 }
 
 void PatchRowFeeder::finish() { measure_ready(true); }
 
-void PatchRowFeeder::features(std::size_t placement, FeatureVector &out) const {
+void PatchRowFeeder::features(std::size_t placement, FeatureVector& out) const {
   for (int k = 0; k < FEATURE_COUNT; ++k) {
     out[k] = result_[placement * FEATURE_COUNT + static_cast<std::size_t>(k)];
   }
 }
 
-void measure_patches_fast(const Bitmap32 &bitmap,
-                          const PatchPlacement &placement,
-                          FeatureVector &features) {
+void measure_patches_fast(const Bitmap32& bitmap, const PatchPlacement& placement,
+                          FeatureVector& features) {
   PatchRowFeeder feeder(bitmap.width, bitmap.height, {placement});
   for (std::int32_t y = 0; y < bitmap.height; ++y) {
-    if (feeder.row_needed(y))
-      feeder.add_bgrx_row(y, bitmap.row(y));
+    if (feeder.row_needed(y)) feeder.add_bgrx_row(y, bitmap.row(y));
   }
   feeder.finish();
   feeder.features(0, features);
 }
 
-} // namespace lumvet
+}  // namespace lumvet
