@@ -3,7 +3,7 @@
 // (measure_patches) on a full-frame bitmap, and the row feeder that lumvet uses,
 // fed both draws' rows as a decoder hands them over (from an eight-row rolling
 // buffer that stays in the cache), with luminance buffers kept from image to
-// image; also the feeder without the processor extensions (SSE2 only).
+// image; also the feeder without FMA (true divisions) and with SSE2 only.
 // Usage: features_bench [repeats]
 #include <algorithm>
 #include <chrono>
