@@ -89,6 +89,10 @@ bool spans_reproduce_scanlines(j_decompress_ptr cinfo) {
   for (int c = 1; c < 3; ++c) {
     if (comp[c].h_samp_factor != 1 || comp[c].v_samp_factor != 1) return false;
   }
+  // Whole 8 x 8 blocks, unscaled (libjpeg's default): iMCU rows of 8 or 16 lines.
+  if (cinfo->min_DCT_scaled_size != DCTSIZE || cinfo->scale_num != cinfo->scale_denom) {
+    return false;
+  }
   return cinfo->image_width >= 16 && cinfo->image_height >= 16;
 }
 
@@ -176,7 +180,7 @@ bool read_jpeg_spans(JpegJob* job) {
     for (int c = 0; c < 3; ++c) {
       dest[c] = planes.rows[c] + imcu % 3 * static_cast<JDIMENSION>(planes.rows_per_imcu[c]);
     }
-    if (jpeg_read_raw_data(cinfo, dest, lines) == 0) return false;
+    if (jpeg_read_raw_data(cinfo, dest, lines) != lines) return false;
     if (imcu > 0) emit_span_rows(cinfo, planes, imcu - 1, *job->sink);
   }
   emit_span_rows(cinfo, planes, cinfo->total_iMCU_rows - 1, *job->sink);

@@ -28,8 +28,8 @@ inline std::uint8_t clamp_sample(int v) {
 #ifdef LUMVET_YCC_AVX2
 // (pairs of a and b) . weights + add, shifted right by 16, in 16 bits.
 __attribute__((target("avx2"), always_inline)) inline __m256i fraction_avx2(__m256i a, __m256i b,
-                                                                           __m256i weights,
-                                                                           __m256i add) {
+                                                                            __m256i weights,
+                                                                            __m256i add) {
   const __m256i lo = _mm256_srai_epi32(
       _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), weights), add), 16);
   const __m256i hi = _mm256_srai_epi32(
@@ -42,10 +42,10 @@ __attribute__((target("avx2"), always_inline)) inline __m256i fraction_avx2(__m2
 // within 128-bit halves, which hold pixels 0-7 and 8-15 until the last
 // interleave, so only the stores need the halves put in order.
 __attribute__((target("avx2"))) std::int32_t ycc_to_bgrx_avx2(const std::uint8_t* y,
-                                                             const std::int16_t* cb,
-                                                             const std::int16_t* cr,
-                                                             std::int32_t count,
-                                                             std::uint8_t* bgrx) {
+                                                              const std::int16_t* cb,
+                                                              const std::int16_t* cr,
+                                                              std::int32_t count,
+                                                              std::uint8_t* bgrx) {
   const __m256i center = _mm256_set1_epi16(128);
   const __m256i two = _mm256_set1_epi16(2);
   const __m256i r_weights = _mm256_set1_epi32((16384 << 16) | 26345);

@@ -118,13 +118,13 @@ __attribute__((target("avx"))) void measure_lanes_avx(std::size_t count,
 //   2^-106, so the sum that the fused operation rounds once is delta / n within
 //   a relative 2^-104;
 // - delta / n is never that close to a rounding boundary (a midpoint between
-// two
-//   doubles): with delta = M 2^E (M an integer below 2^53), delta / n -
+//   two doubles): with delta = M 2^E (M an integer below 2^53), delta / n -
 //   midpoint is a non-zero multiple of 2^min(E, F) / n, F being the midpoint's
 //   last bit, which is at least a relative 2^-54 / n of delta / n. (It cannot
 //   be zero: the midpoint would equal M 2^E / n, but its odd part needs 54 bits
 //   and that of M 2^E / n has at most 53.) For any n below 2^49, far more
-//   pixels than a patch can have, that exceeds 2^-104.
+//   pixels than a patch can have, that exceeds 2^-104 (with room for the
+//   slightly larger bound that the two roundings of yh and yl really give).
 // So rounding the near-exact sum gives the same double as the division; every
 // other operation is the reference's, in its order and unfused.
 constexpr int kFmaVecs = kFmaLanes / 4;
@@ -233,28 +233,20 @@ CpuExtensionLimit limit() { return extension_limit.load(std::memory_order_relaxe
 bool extensions_on() { return limit() != CpuExtensionLimit::sse2_only; }
 bool fma_on() { return limit() == CpuExtensionLimit::all; }
 
-// How many patches measure_lanes takes at once.
-std::size_t lanes_per_group() {
-#ifdef LUMVET_X86_EXTENSIONS
-  if (cpu_extensions().fma && fma_on()) return kFmaLanes;
-#endif
-  return kLanes;
-}
+// A statistics routine and the number of patches it measures at once.
+struct LaneKernel {
+  void (*measure)(std::size_t count, const std::uint16_t* const src[], double out[]);
+  std::size_t lanes;
+};
 
-// The statistics of lanes_per_group() patches of `count` pixels each.
-void measure_lanes(std::size_t count, const std::uint16_t* const src[kMaxLanes],
-                   double out[kMaxLanes]) {
+// The routine for this processor and the current limit. A group is measured
+// with the kernel chosen for it, whatever the limit becomes meanwhile.
+LaneKernel lane_kernel() {
 #ifdef LUMVET_X86_EXTENSIONS
-  if (cpu_extensions().fma && fma_on()) {
-    measure_lanes_fma(count, src, out);
-    return;
-  }
-  if (cpu_extensions().avx && extensions_on()) {
-    measure_lanes_avx(count, src, out);
-    return;
-  }
+  if (cpu_extensions().fma && fma_on()) return {measure_lanes_fma, kFmaLanes};
+  if (cpu_extensions().avx && extensions_on()) return {measure_lanes_avx, kLanes};
 #endif
-  measure_lanes_portable(count, src, out);
+  return {measure_lanes_portable, kLanes};
 }
 
 }  // namespace
@@ -372,13 +364,14 @@ void PatchRowFeeder::add_row(std::int32_t y, const std::uint8_t* row) {
       ++o;
     }
   }
-  if (ready_.size() >= lanes_per_group()) measure_ready(false);
+  if (ready_.size() >= lane_kernel().lanes) measure_ready(false);
 }
 
 void PatchRowFeeder::measure_ready(bool all) {
   // Idle lanes of a last, partial group read zeros.
   std::vector<std::uint16_t> idle;
-  const std::size_t group = lanes_per_group();
+  const LaneKernel kernel = lane_kernel();
+  const std::size_t group = kernel.lanes;
   while (ready_.size() >= group || (all && !ready_.empty())) {
     const std::size_t lanes = std::min(group, ready_.size());
     if (lanes < group && idle.size() < pixels_per_patch_ + 1) idle.assign(pixels_per_patch_ + 1, 0);
@@ -387,7 +380,7 @@ void PatchRowFeeder::measure_ready(bool all) {
       src[a] = a < lanes ? lum_[static_cast<std::size_t>(ready_[a])].data() : idle.data();
     }
     double out[kMaxLanes];
-    measure_lanes(pixels_per_patch_, src, out);
+    kernel.measure(pixels_per_patch_, src, out);
     for (std::size_t a = 0; a < lanes; ++a) {
       const std::size_t i = static_cast<std::size_t>(ready_[a]);
       result_[i] = out[a];
