@@ -14,9 +14,11 @@
 namespace lumvet::detail {
 
 bool decode_jpeg(std::FILE* file, Bitmap32& out);
-// The one JPEG decode loop behind decode_jpeg: the same settings and calls, the
+// The one JPEG decoder behind decode_jpeg: the same settings and calls, the
 // rows going to `sink` (decode_jpeg's sink allocates the bitmap in begin and hands
-// out its rows as storage).
+// out its rows as storage). For a sink that reads only column spans, a
+// single-scan YCbCr file is read as raw planes and only those spans converted,
+// to the same bytes.
 bool decode_jpeg_rows(std::FILE* file, ImageRowSink& sink);
 bool decode_png(std::FILE* file, Bitmap32& out);
 bool decode_gif(std::FILE* file, Bitmap32& out);

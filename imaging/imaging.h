@@ -109,7 +109,8 @@ inline constexpr std::int32_t IMAGE_ROW_BATCH = 8;
 // Decodes an image file at full size like load_bitmap32, with exactly the same
 // success, failure and pixels, handing its rows to `sink` instead of returning a
 // bitmap. JPEG rows are decoded straight into the sink's storage by the very
-// decoder that fills load_bitmap32's bitmaps; other formats are decoded whole
+// decoder that fills load_bitmap32's bitmaps (for a sink that wants column
+// spans, possibly only in those spans); other formats are decoded whole
 // first and their rows handed over from that bitmap. True when the file decoded
 // and every row was handed over; on false the sink may have received some rows,
 // which the caller discards.

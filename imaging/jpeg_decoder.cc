@@ -1,8 +1,10 @@
 // JPEG through libjpeg-turbo's libjpeg API with the library's defaults (accurate
 // integer IDCT, fancy upsampling), so that the pixels are the reference libjpeg
-// pixels. libjpeg reports fatal errors by calling error_exit, which longjmps back
-// to the one setjmp in run_jpeg_decode; no C++ object with a destructor lives in
-// the frames that a longjmp leaves.
+// pixels; where only column spans are wanted, the library's upsampling and
+// colour conversion are redone here for those spans (ycc_spans.h). libjpeg
+// reports fatal errors by calling error_exit, which longjmps back to the one
+// setjmp in run_jpeg_decode; no C++ object with a destructor lives in the frames
+// that a longjmp leaves.
 #include <algorithm>
 #include <csetjmp>
 #include <cstdint>

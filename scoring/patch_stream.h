@@ -1,15 +1,15 @@
 // Fast patch statistics, bit-identical to measure_patches.
 //
 // Patches are independent, and every patch of an image has the same side, so
-// the running-statistics recurrence can advance for twelve patches side by side
-// in vector lanes: each lane performs exactly the operations of the reference
-// walk, in the same order, on its own patch's pixels. The divisions of different
-// lanes then overlap instead of each waiting for its predecessor; what remains
-// is the divider's throughput, one double division per visited pixel.
+// the running-statistics recurrence can advance for many patches side by side
+// in vector lanes (twenty, or twelve where each division is a true division):
+// each lane performs exactly the operations of the reference walk, in the same
+// order, on its own patch's pixels. The chains of different lanes then overlap
+// instead of each waiting for its predecessor.
 //
 // Rows can be fed as a decoder produces them, top to bottom: each patch's
 // luminances are collected (16 bits per pixel) until its last row has arrived,
-// and completed patches are measured in groups of twelve. No full-frame bitmap
+// and completed patches are measured a group at a time. No full-frame bitmap
 // is needed; the peak holds the luminances of the patches in progress.
 #pragma once
 
