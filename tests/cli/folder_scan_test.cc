@@ -7,8 +7,7 @@
 namespace lumvet {
 namespace {
 
-// The order and the folders entered are checked through the program; here the
-// visitor's stop, the path given back, and folders that cannot be listed.
+// The order and the folders entered are checked through the program (lumvet_test).
 TEST(WalkPhotos, StopsWhenAskedAndRestoresThePath) {
   testing::ScopedTempDir tmp;
   const std::string root = tmp.file("r");
