@@ -116,8 +116,7 @@ int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
 
   // A model file named by an option must be usable before anything else is done.
   SvmModel file_model;
-  if (!options.model_file.empty() &&
-      !load_svm_model_file(options.model_file, file_model, error)) {
+  if (!options.model_file.empty() && !load_svm_model_file(options.model_file, file_model, error)) {
     std::fprintf(err, "lumvet: %s\n", error.c_str());
     return EXIT_BAD_OPTION;
   }

@@ -105,8 +105,7 @@ std::unique_ptr<NeuralNet> load_assessor_network(const std::string& path, std::F
     if (platform::path_kind(path) == platform::PathKind::missing) {
       std::fprintf(err, "%s: network file not found: %s\n", PROGRAM_NAME, path.c_str());
     } else {
-      std::fprintf(err, "%s: network file unreadable or invalid: %s\n", PROGRAM_NAME,
-                   path.c_str());
+      std::fprintf(err, "%s: network file unreadable or invalid: %s\n", PROGRAM_NAME, path.c_str());
     }
     return nullptr;
   }

@@ -74,8 +74,7 @@ std::int32_t net_output_score(const NeuralNet& net);
 // them as a positive sample and returns net_output_score after a forward pass.
 // Returns 0 with nothing drawn when the file cannot be decoded, and also for a
 // network with more than NET_FEATURE_BUFFER_SIZE inputs.
-std::int32_t net_score_file(NeuralNet& net, const std::string& path, double scale,
-                            RandomState& rs);
+std::int32_t net_score_file(NeuralNet& net, const std::string& path, double scale, RandomState& rs);
 
 // A first score of 20 or more, or -20 or less, stands; anything in -19 ... 19 is
 // looked at a second time.

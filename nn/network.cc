@@ -145,9 +145,8 @@ void hidden_error(double* hidden_deltas, std::int32_t n_hidden, const double* ou
   error = e;
 }
 
-void adjust_weights(const double* deltas, std::int32_t n_upper, double* lower,
-                    std::int32_t n_lower, double* weights, double* prev, double eta,
-                    double momentum) {
+void adjust_weights(const double* deltas, std::int32_t n_upper, double* lower, std::int32_t n_lower,
+                    double* weights, double* prev, double eta, double momentum) {
   lower[0] = 1.0;
   const std::size_t stride = unit_count(n_lower);
   // One argument, three roles: a positive momentum adds a share of the previous
@@ -197,11 +196,10 @@ void net_train_step(NeuralNet& net, double eta, double momentum) {
     double hidden_sum = 0.0;
     // Reads hidden_weights before this step changes them.
     hidden_error(net.hidden_deltas.data(), net.hidden_count, net.output_deltas.data(),
-                 net.output_count, net.hidden_weights.data(), net.hidden_units.data(),
-                 hidden_sum);
+                 net.output_count, net.hidden_weights.data(), net.hidden_units.data(), hidden_sum);
     adjust_weights(net.output_deltas.data(), net.output_count, net.hidden_units.data(),
-                   net.hidden_count, net.hidden_weights.data(), net.hidden_prev_changes.data(),
-                   eta, momentum);
+                   net.hidden_count, net.hidden_weights.data(), net.hidden_prev_changes.data(), eta,
+                   momentum);
     adjust_weights(net.hidden_deltas.data(), net.hidden_count, net.input_units.data(),
                    net.input_count, net.input_weights.data(), net.input_prev_changes.data(), eta,
                    momentum);

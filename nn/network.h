@@ -29,14 +29,14 @@ struct NeuralNet {
   std::int32_t input_count = 0;
   std::int32_t hidden_count = 0;  // 0: no hidden layer
   std::int32_t output_count = 0;
-  std::vector<double> input_units;          // input_count + 1; [0] is the bias unit
-  std::vector<double> hidden_units;         // hidden_count + 1; [0] is the bias unit
-  std::vector<double> output_units;         // output_count + 1; [0] unused
-  std::vector<double> hidden_deltas;        // hidden_count + 1; [0] unused
-  std::vector<double> output_deltas;        // output_count + 1; [0] unused
-  std::vector<double> targets;              // output_count + 1; [0] unused
-  std::vector<double> input_weights;        // (F + 1) x (input_count + 1)
-  std::vector<double> hidden_weights;       // (output_count + 1) x (hidden_count + 1)
+  std::vector<double> input_units;     // input_count + 1; [0] is the bias unit
+  std::vector<double> hidden_units;    // hidden_count + 1; [0] is the bias unit
+  std::vector<double> output_units;    // output_count + 1; [0] unused
+  std::vector<double> hidden_deltas;   // hidden_count + 1; [0] unused
+  std::vector<double> output_deltas;   // output_count + 1; [0] unused
+  std::vector<double> targets;         // output_count + 1; [0] unused
+  std::vector<double> input_weights;   // (F + 1) x (input_count + 1)
+  std::vector<double> hidden_weights;  // (output_count + 1) x (hidden_count + 1)
   // The change applied to each weight by the last training step that ran with a
   // positive momentum; zero after creation and loading.
   std::vector<double> input_prev_changes;   // same shape as input_weights
@@ -104,9 +104,8 @@ void hidden_error(double* hidden_deltas, std::int32_t n_hidden, const double* ou
 //   momentum < 0: change += momentum * w[j][k] (weight decay; prev untouched)
 //   momentum = 0: plain gradient step (prev untouched)
 //   w[j][k] += change
-void adjust_weights(const double* deltas, std::int32_t n_upper, double* lower,
-                    std::int32_t n_lower, double* weights, double* prev, double eta,
-                    double momentum);
+void adjust_weights(const double* deltas, std::int32_t n_upper, double* lower, std::int32_t n_lower,
+                    double* weights, double* prev, double eta, double momentum);
 
 // Forward pass from input_units to output_units, through the hidden layer if any.
 void net_forward(NeuralNet& net);

@@ -22,8 +22,8 @@ std::uint64_t count_plus_one(std::int32_t n) {
 
 // Appends an (upper + 1) x (lower + 1) row-major matrix transposed: lower unit
 // outer, upper unit inner.
-void put_block(std::vector<std::uint8_t>& bytes, const std::vector<double>& w,
-               std::int32_t lower, std::int32_t upper) {
+void put_block(std::vector<std::uint8_t>& bytes, const std::vector<double>& w, std::int32_t lower,
+               std::int32_t upper) {
   const std::size_t stride = count_plus_one(lower);
   for (std::size_t k = 0; k < stride; ++k) {
     for (std::size_t j = 0; j < count_plus_one(upper); ++j) put_double(bytes, w[j * stride + k]);
@@ -211,8 +211,7 @@ void net_print_stats(const NeuralNet& net, std::FILE* out) {
     nearzero_percent = static_cast<int>(nearzero * 100 / units);
     average_delta = dsum / static_cast<double>(units);
   }
-  std::fprintf(out,
-               "Wmax=%g, min=%g, ave=%g, satur=%d%%, average delta=%g (~zero delta=%d%%)\n",
+  std::fprintf(out, "Wmax=%g, min=%g, ave=%g, satur=%d%%, average delta=%g (~zero delta=%d%%)\n",
                wmax, wmin, mean, satur_percent, average_delta, nearzero_percent);
 }
 

@@ -57,8 +57,8 @@ NetworkTrainingSet collect_network_training_set(const std::string& good_dir,
 
 std::unique_ptr<NeuralNet> train_network(const NetworkTrainingSet& set, RandomState& rs,
                                          std::FILE* out) {
-  std::unique_ptr<NeuralNet> net = net_create(FEATURE_COUNT, NETWORK_HIDDEN_COUNT,
-                                              NETWORK_OUTPUT_COUNT, NETWORK_INITIAL_WEIGHT_SCALE, rs);
+  std::unique_ptr<NeuralNet> net = net_create(
+      FEATURE_COUNT, NETWORK_HIDDEN_COUNT, NETWORK_OUTPUT_COUNT, NETWORK_INITIAL_WEIGHT_SCALE, rs);
   if (!net) return nullptr;
   const std::int32_t count = set.count();
   std::vector<std::int32_t> order(static_cast<std::size_t>(count));
@@ -78,8 +78,8 @@ std::unique_ptr<NeuralNet> train_network(const NetworkTrainingSet& set, RandomSt
       correct += net_eval_sample(*net, sample(i), set.positive[static_cast<std::size_t>(i)], error);
       error_sum += error;
     }
-    std::fprintf(out, "epoch %d: %d/%d correct (%.1f%%), mean error %.6f\n", epoch, correct,
-                 count, 100.0 * correct / count, error_sum / count);
+    std::fprintf(out, "epoch %d: %d/%d correct (%.1f%%), mean error %.6f\n", epoch, correct, count,
+                 100.0 * correct / count, error_sum / count);
   }
   return net;
 }

@@ -181,8 +181,8 @@ ReplaceStatus replace_file(const std::string& path, const std::vector<std::uint8
   std::string tmp = target + ".tmpXXXXXX";
   const int fd = ::mkstemp(tmp.data());
   if (fd < 0) return ReplaceStatus::not_opened;
-  bool ok = ::fchmod(fd, file_mode) == 0 && write_all(fd, bytes.data(), bytes.size()) &&
-            ::fsync(fd) == 0;
+  bool ok =
+      ::fchmod(fd, file_mode) == 0 && write_all(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;
   ok = ok && ::rename(tmp.c_str(), target.c_str()) == 0;
   if (!ok) ::unlink(tmp.c_str());

@@ -13,13 +13,13 @@
 namespace lumvet {
 
 struct SvmModel {
-  std::int32_t sample_count = 0;      // training samples; 0 for the embedded model
-  std::vector<double> samples;        // sample_count rows of dims values, row-major
-  std::vector<std::int8_t> labels;    // +1 or -1 per sample
-  std::vector<double> alphas;         // Lagrange multipliers, one per sample
+  std::int32_t sample_count = 0;    // training samples; 0 for the embedded model
+  std::vector<double> samples;      // sample_count rows of dims values, row-major
+  std::vector<std::int8_t> labels;  // +1 or -1 per sample
+  std::vector<double> alphas;       // Lagrange multipliers, one per sample
   double bias = 0.0;
-  std::int32_t dims = 0;              // length of a feature vector
-  std::vector<double> weights;        // dims values; empty means absent
+  std::int32_t dims = 0;        // length of a feature vector
+  std::vector<double> weights;  // dims values; empty means absent
   // sample_count x sample_count kernel values, row-major, 0.0 = not yet computed;
   // null means absent.
   std::unique_ptr<double[]> kernel_cache;

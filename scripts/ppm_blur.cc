@@ -61,7 +61,8 @@ int main(int argc, char** argv) {
   if (radius < 1 || radius > 50 || !read_token(stdin, magic) || magic != "P6" ||
       !read_token(stdin, w) || !read_token(stdin, h) || !read_token(stdin, maxval) ||
       maxval != "255") {
-    std::fprintf(stderr, "ppm_blur: expected a radius of 1 to 50 and a P6 picture with maxval 255\n");
+    std::fprintf(stderr,
+                 "ppm_blur: expected a radius of 1 to 50 and a P6 picture with maxval 255\n");
     return 1;
   }
   const long width = std::atol(w.c_str());

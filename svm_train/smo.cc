@@ -112,8 +112,7 @@ double sample_error(const Problem& p, const SupportSet& set, double bias, std::s
 // giving i rejected. Returns false, giving up, where the draw could never end:
 // with fewer than two samples (no step taken), or when a rejected draw leaves the
 // state at 0, the generator's only fixed point, from which every draw gives i again.
-bool draw_partner(RandomState& rs, std::size_t i, std::size_t n, SmoStats& stats,
-                  std::size_t& j) {
+bool draw_partner(RandomState& rs, std::size_t i, std::size_t n, SmoStats& stats, std::size_t& j) {
   if (n < 2) return false;
   for (;;) {
     const std::int32_t s = random_next(rs);  // in [0, 2147483646]

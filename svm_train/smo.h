@@ -24,10 +24,10 @@ struct SmoStats {
   int last_changing_pass = 0;   // 1-based number of the last pass that changed a pair; 0 if none
   std::int64_t violations = 0;  // samples found violating the optimality conditions
   std::int64_t first_pass_violations = 0;  // of those, in the first pass
-  std::int64_t partner_draws = 0;     // generator steps taken for partners, rejected ones included
+  std::int64_t partner_draws = 0;  // generator steps taken for partners, rejected ones included
   std::int64_t abandoned_searches = 0;  // partner searches given up (see smo_solve)
-  std::int64_t skipped_bounds = 0;     // pairs skipped because L + 1.5e-8 >= H
-  std::int64_t skipped_curvature = 0;  // pairs skipped because eta >= -1.5e-8
+  std::int64_t skipped_bounds = 0;      // pairs skipped because L + 1.5e-8 >= H
+  std::int64_t skipped_curvature = 0;   // pairs skipped because eta >= -1.5e-8
   std::int64_t skipped_small_move = 0;  // pairs skipped because the move was below 0.0001
   std::int64_t changed_pairs = 0;
 };

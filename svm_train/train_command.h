@@ -24,10 +24,10 @@ struct TrainOptions {
   TrainMode mode = TrainMode::svm_training;
   bool help = false;
   bool version = false;
-  std::optional<std::int32_t> seed;  // --seed: start state instead of the tick count
-  std::string good_dir = "good";     // --good: the sharp photographs
-  std::string blur_dir = "blur";     // --blur: the blurred photographs
-  std::string model_dir;             // --model-dir; empty: the default model directory
+  std::optional<std::int32_t> seed;     // --seed: start state instead of the tick count
+  std::string good_dir = "good";        // --good: the sharp photographs
+  std::string blur_dir = "blur";        // --blur: the blurred photographs
+  std::string model_dir;                // --model-dir; empty: the default model directory
   std::vector<std::string> positional;  // arguments that are not long options
 };
 

@@ -31,8 +31,8 @@ SvmModel make_problem(std::int32_t seed, bool with_cache) {
   m.labels.resize(SAMPLES);
   for (int k = 0; k < SAMPLES; ++k) {
     const bool blurred = k >= SAMPLES / 2;
-    const double base = blurred ? 0.05 + 0.45 * lumvet::random_unit(g)
-                                : 0.3 + 0.7 * lumvet::random_unit(g);
+    const double base =
+        blurred ? 0.05 + 0.45 * lumvet::random_unit(g) : 0.3 + 0.7 * lumvet::random_unit(g);
     for (int d = 0; d < DIMS; ++d) {
       m.samples[static_cast<std::size_t>(k) * DIMS + d] = base * 1.0625 * lumvet::random_unit(g);
     }
@@ -79,10 +79,10 @@ int main(int argc, char** argv) {
   const double ms_plain = run(plain, seed, st_plain, rs_plain);
   report("no cache", ms_plain, plain, st_plain);
 
-  const bool same = rs_plain.value == rs_cached.value &&
-                    std::memcmp(&plain.bias, &cached.bias, sizeof(double)) == 0 &&
-                    std::memcmp(plain.alphas.data(), cached.alphas.data(),
-                                sizeof(double) * SAMPLES) == 0;
+  const bool same =
+      rs_plain.value == rs_cached.value &&
+      std::memcmp(&plain.bias, &cached.bias, sizeof(double)) == 0 &&
+      std::memcmp(plain.alphas.data(), cached.alphas.data(), sizeof(double) * SAMPLES) == 0;
   std::printf("identical results: %s\n", same ? "yes" : "NO");
   return same ? 0 : 1;
 }

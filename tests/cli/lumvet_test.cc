@@ -150,9 +150,9 @@ TEST(FolderScan, OrderFormatsAndJobCounts) {
   const std::string root = tmp.file("root");
   for (const char* d : {"/x.jpg", "/.a", "/.abc", "/sub/deep", "/empty"})
     testing::make_dir(root + d);
-  const Args top = {"/A.JPG", "/b.jpg", "/back\\slash.jpg", "/bad\xff\xfe.jpg", "/c.Jpg",
-                    "/ghost.jpg", "/link.jpg", "/new\nline.jpg", "/tab\there.jpg",
-                    "/\xc3\xa9t\xc3\xa9.jpg"};
+  const Args top = {
+      "/A.JPG",     "/b.jpg",    "/back\\slash.jpg", "/bad\xff\xfe.jpg", "/c.Jpg",
+      "/ghost.jpg", "/link.jpg", "/new\nline.jpg",   "/tab\there.jpg",   "/\xc3\xa9t\xc3\xa9.jpg"};
   for (std::uint32_t i = 0; i < top.size(); ++i) {  // ghost.jpg and link.jpg: links below
     if (i != 5 && i != 6) write_photo(root + top[i], 255 * (i % 2), i);
   }
@@ -169,9 +169,12 @@ TEST(FolderScan, OrderFormatsAndJobCounts) {
   testing::write_text(root + "/notes.txt", "x");
   // Links: sub/loop back to root, sub/self to sub itself, alias a second way into sub,
   // dir.jpg a folder and not a photo.
-  for (const auto& [target, name] :
-       {std::pair{"..", "/sub/loop"}, {".", "/sub/self"}, {"sub", "/alias"}, {"sub", "/dir.jpg"},
-        {"nowhere.jpg", "/ghost.jpg"}, {"b.jpg", "/link.jpg"}}) {
+  for (const auto& [target, name] : {std::pair{"..", "/sub/loop"},
+                                     {".", "/sub/self"},
+                                     {"sub", "/alias"},
+                                     {"sub", "/dir.jpg"},
+                                     {"nowhere.jpg", "/ghost.jpg"},
+                                     {"b.jpg", "/link.jpg"}}) {
     ASSERT_EQ(::symlink(target, (root + name).c_str()), 0);
   }
   Args all;
@@ -227,9 +230,10 @@ TEST(LongOptions, ModelFilesThresholdHelpAndVersion) {
   testing::write_bytes(tmp.file("11.svm"), encode_svm_model(model));
   release_svm_model(model);
   // The embedded weights from a file change nothing.
-  EXPECT_EQ(lumvet({"--model=" + tmp.file("embedded.svm"), "--seed=12", "--format=jsonl",
-                    tmp.path()}).out,
-            expected(12, {p0, p1}, OutputFormat::jsonl));
+  EXPECT_EQ(
+      lumvet({"--model=" + tmp.file("embedded.svm"), "--seed=12", "--format=jsonl", tmp.path()})
+          .out,
+      expected(12, {p0, p1}, OutputFormat::jsonl));
   // Listed are the photos scoring above the threshold, 10 unless set.
   const std::string none = "BLUR\tPATH\n0/2 are somewhat blurred\n";
   EXPECT_EQ(lumvet({"--model", tmp.file("11.svm"), tmp.path()}).out,

@@ -41,8 +41,7 @@ struct ScanResult {
 };
 
 // Scans `root` with `jobs` threads (1: scan_photos) in the text format.
-ScanResult run_scan(const std::string& root, int jobs, StandInScorer& scorer,
-                    int write_errno = 0) {
+ScanResult run_scan(const std::string& root, int jobs, StandInScorer& scorer, int write_errno = 0) {
   ScanResult r;
   ScoreSink sink{.write_errno = write_errno};
   const PhotoScorer score = std::ref(scorer);

@@ -61,11 +61,16 @@ TEST(NetSample, TargetsByClassAndOnlyOutputOneDecides) {
 TEST(NetOutputScore, MapsOutputsOntoScoresAndTheAssessRule) {
   // {outputs, output 1, output 2, score}. 0.45: 12.5000007 truncated; TARGET_HIGH: x = 1;
   // TARGET_LOW: x just below -1; not a number: 0, not an undefined conversion.
-  const double cases[][4] = {
-      {1, 0.6, 0, -25},           {1, 0.45, 0, 12},        {1, 0.5, 0, 0},
-      {1, TARGET_HIGH, 0, -100},  {1, TARGET_LOW, 0, 100}, {1, 1.0, 0, -100},
-      {1, std::nan(""), 0, 0},    {2, 0.3, 0.3, 0},        {2, TARGET_HIGH, TARGET_LOW, -100},
-      {2, TARGET_LOW, TARGET_HIGH, 100}};
+  const double cases[][4] = {{1, 0.6, 0, -25},
+                             {1, 0.45, 0, 12},
+                             {1, 0.5, 0, 0},
+                             {1, TARGET_HIGH, 0, -100},
+                             {1, TARGET_LOW, 0, 100},
+                             {1, 1.0, 0, -100},
+                             {1, std::nan(""), 0, 0},
+                             {2, 0.3, 0.3, 0},
+                             {2, TARGET_HIGH, TARGET_LOW, -100},
+                             {2, TARGET_LOW, TARGET_HIGH, 100}};
   for (const auto& c : cases) {
     NeuralNet net;
     net.output_count = static_cast<std::int32_t>(c[0]);

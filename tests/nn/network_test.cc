@@ -207,8 +207,8 @@ TEST(NetworkFile, StatisticsBoundaries) {
   auto net = net_alloc(1, 7, 1);
   for (double& v : net->input_weights) v = -0.5;
   for (double& v : net->hidden_weights) v = -0.25;
-  net->hidden_units = {1.0, TARGET_HIGH, TARGET_LOW, std::nextafter(TARGET_HIGH, 1.0), 0.5, 0.5,
-                       0.5, 0.5};
+  net->hidden_units = {1.0, TARGET_HIGH, TARGET_LOW, std::nextafter(TARGET_HIGH, 1.0),
+                       0.5, 0.5,         0.5,        0.5};
   net->output_units[1] = std::nextafter(TARGET_LOW, 0.0);
   net->hidden_deltas = {0.0, 1.5e-8, 1.6e-8, 1.0, 1.0, 1.0, 1.0, 1.0};
   net->output_deltas[1] = 1.0;
@@ -231,11 +231,16 @@ TEST(NetworkFile, LoadRefusesDamagedFiles) {
   // Cut short in the header, in block 1 and in block 2; counts that claim far more
   // than the file holds (no huge allocation); impossible headers.
   const std::pair<std::vector<std::uint8_t>, std::string> cases[] = {
-      {{}, read_error}, {{1, 0, 0, 0, 0}, read_error}, {header(1, 0, 1, 43), read_error},
+      {{}, read_error},
+      {{1, 0, 0, 0, 0}, read_error},
+      {header(1, 0, 1, 43), read_error},
       {header(2, 1, 1, 12 + 8 * 6 + 8 * 4 - 1), read_error},
       {header(2147483647, 2147483647, 2147483647, 100), read_error},
-      {header(100000, 100000, 1), read_error}, {header(-1, 0, 1), ""}, {header(1, -5, 1), ""},
-      {header(1, 0, 0), ""}, {header(1, 0, -2147483647 - 1), ""}};
+      {header(100000, 100000, 1), read_error},
+      {header(-1, 0, 1), ""},
+      {header(1, -5, 1), ""},
+      {header(1, 0, 0), ""},
+      {header(1, 0, -2147483647 - 1), ""}};
   for (const auto& [bytes, message] : cases) {
     write_bytes(path, bytes);
     EXPECT_FALSE(load_quietly(path, printed)) << bytes.size();

@@ -148,12 +148,12 @@ TEST(SvmTraining, ReportModelFileAndEvaluation) {
 
   // lumvet --model scores with those weights: from the evaluation's start state it
   // lists m/blur as the evaluation did.
-  const RunResult scored = testing::run_program(
-      testing::built_program("cli/lumvet"),
-      {"--model", tree.model_file(), "--seed=" + std::to_string(evaluation_seed),
-       tree.dir.file("m/blur")});
-  EXPECT_EQ(scored.out, "BLUR\tPATH\n" + evaluation.substr(0, blur_summary) +
-                            "2/2 are somewhat blurred\n");
+  const RunResult scored =
+      testing::run_program(testing::built_program("cli/lumvet"),
+                           {"--model", tree.model_file(),
+                            "--seed=" + std::to_string(evaluation_seed), tree.dir.file("m/blur")});
+  EXPECT_EQ(scored.out,
+            "BLUR\tPATH\n" + evaluation.substr(0, blur_summary) + "2/2 are somewhat blurred\n");
 }
 
 // One class alone, the other folder empty (m/ holds folders only) or missing: no
