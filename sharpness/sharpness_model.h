@@ -29,6 +29,8 @@ inline constexpr std::size_t SHARPNESS_MODEL_FILE_SIZE = 60 + 24 * SHARPNESS_FEA
 // The score of a photo that cannot be judged (SharpnessMeasure::measurable false):
 // an even chance, which is not listed at the default threshold.
 inline constexpr std::int32_t UNMEASURABLE_SHARPNESS_SCORE = 50;
+// Photos scoring above this are listed by default: more likely blurred than not.
+inline constexpr std::int32_t SHARPNESS_LIST_THRESHOLD = 50;
 
 struct SharpnessModel {
   std::vector<double> mean;     // SHARPNESS_FEATURE_COUNT values each
