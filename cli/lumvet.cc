@@ -8,11 +8,12 @@
 #include <vector>
 
 #include "build_config.h"
-#include "cli/folder_scan.h"
 #include "cli/options.h"
 #include "cli/output.h"
+#include "cli/parallel_scan.h"
 #include "imaging/imaging.h"
 #include "platform/platform.h"
+#include "platform/program_start.h"
 #include "scoring/constants.h"
 #include "scoring/file_scoring.h"
 #include "scoring/linear_model.h"
@@ -22,6 +23,8 @@
 namespace lumvet {
 
 namespace {
+
+constexpr const char* PROGRAM_NAME = "lumvet";
 
 constexpr const char* LONG_OPTIONS_TEXT =
     "\n"
@@ -90,7 +93,7 @@ PathChoice choose_path(const std::vector<std::string>& args, std::FILE* notes) {
 }
 
 int finish_output(std::FILE* out, std::FILE* err, int write_errno, int exit_code) {
-  return platform::finish_output(out, err, "lumvet", exit_code, write_errno);
+  return platform::finish_output(out, err, PROGRAM_NAME, exit_code, write_errno);
 }
 
 }  // namespace
@@ -101,7 +104,7 @@ int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
   std::vector<std::string> args;
   std::string error;
   if (!parse_long_options(all, options, args, error)) {
-    std::fprintf(err, "lumvet: %s\n", error.c_str());
+    report_problem(out, err, PROGRAM_NAME, error);
     return EXIT_BAD_OPTION;
   }
   if (options.help) {
@@ -110,14 +113,14 @@ int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
     return finish_output(out, err, 0, EXIT_DONE);
   }
   if (options.version) {
-    std::fprintf(out, "lumvet %s\n", LUMVET_VERSION);
+    print_version(out, PROGRAM_NAME, LUMVET_VERSION);
     return finish_output(out, err, 0, EXIT_DONE);
   }
 
   // A model file named by an option must be usable before anything else is done.
   SvmModel file_model;
   if (!options.model_file.empty() && !load_svm_model_file(options.model_file, file_model, error)) {
-    std::fprintf(err, "lumvet: %s\n", error.c_str());
+    report_problem(out, err, PROGRAM_NAME, error);
     return EXIT_BAD_OPTION;
   }
 

@@ -12,8 +12,8 @@ namespace lumvet {
 
 namespace {
 
-// Generator steps of a photo that decodes: two draws of 30 patches, two steps each.
-constexpr std::uint64_t STEPS_PER_PHOTO = 120;
+// Generator steps of a photo that decodes; one that does not takes none.
+constexpr std::uint64_t STEPS_PER_PHOTO = STEPS_PER_SCORED_FILE;
 
 enum class SlotState { waiting, running, done };
 
@@ -222,6 +222,19 @@ void scan_photos_in_parallel(std::string& path, bool recurse, int jobs, const Ph
   }
   walk_photos(path, recurse, [&scan](const std::string& photo) { return scan.add(photo); });
   rs = scan.finish();
+}
+
+void scan_folder(std::string& path, const SvmModel& model, std::int32_t& examined_count,
+                 std::int32_t& listed_count, bool recurse, RandomState& rs, ScoreSink& sink,
+                 int jobs) {
+  const PhotoScorer score = [&model](const std::string& photo, RandomState& state) {
+    return score_image_file_checked(model, photo, FEATURE_SCALE, state);
+  };
+  if (jobs > 1) {
+    scan_photos_in_parallel(path, recurse, jobs, score, examined_count, listed_count, rs, sink);
+  } else {
+    scan_photos(path, recurse, score, examined_count, listed_count, rs, sink);
+  }
 }
 
 }  // namespace lumvet

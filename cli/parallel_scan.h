@@ -16,6 +16,7 @@
 
 #include "cli/folder_scan.h"
 #include "cli/output.h"
+#include "scoring/linear_model.h"
 #include "scoring/random.h"
 
 namespace lumvet {
@@ -33,5 +34,13 @@ inline constexpr int PHOTOS_IN_FLIGHT_PER_JOB = 8;
 void scan_photos_in_parallel(std::string& path, bool recurse, int jobs, const PhotoScorer& score,
                              std::int32_t& examined_count, std::int32_t& listed_count,
                              RandomState& rs, ScoreSink& sink);
+
+// scan_photos with score_image_file_checked (model, path, FEATURE_SCALE, rs).
+// With `jobs` above 1 the photos are scored on that many threads
+// (scan_photos_in_parallel); the output, the counters and the final RandomState
+// are the same for every number of jobs.
+void scan_folder(std::string& path, const SvmModel& model, std::int32_t& examined_count,
+                 std::int32_t& listed_count, bool recurse, RandomState& rs, ScoreSink& sink,
+                 int jobs = 1);
 
 }  // namespace lumvet

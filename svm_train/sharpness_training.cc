@@ -5,27 +5,28 @@
 #include "sharpness/assess.h"
 #include "svm_train/smo.h"
 #include "platform/platform.h"
+#include "scoring/training_photos.h"
 #include "svm_train/svm_training.h"
 
 namespace lumvet {
 
-SharpnessTrainingSet collect_sharpness_training_set(const std::vector<std::string>& good,
-                                                    const std::vector<std::string>& blur) {
+SharpnessTrainingSet collect_sharpness_training_set(const TrainingPhotos& photos) {
+  // The measure is deterministic, so one reading of every photo is all there is.
   SharpnessTrainingSet set;
-  for (const auto* list : {&good, &blur}) {
-    const std::int8_t label = list == &good ? -1 : 1;
-    for (const std::string& path : *list) {
-      bool decoded = false;
-      std::int32_t w = 0, h = 0;
-      SharpnessMeasure m = measure_sharpness_file(path, decoded, w, h);
-      if (!decoded || !m.measurable) {
-        set.skipped.push_back(path);
-        continue;
-      }
-      set.measures.push_back(m);
-      set.labels.push_back(label);
+  const TrainingPhotoReader read = [&set](const std::string& path, PhotoClass photo_class) {
+    bool decoded = false;
+    std::int32_t w = 0, h = 0;
+    const SharpnessMeasure m = measure_sharpness_file(path, decoded, w, h);
+    if (!decoded) return false;
+    if (!m.measurable) {
+      set.unmeasurable.push_back(path);
+      return true;
     }
-  }
+    set.measures.push_back(m);
+    set.labels.push_back(photo_class == PhotoClass::blur ? 1 : -1);
+    return true;
+  };
+  set.skipped = read_training_photos(photos, 1, read, nullptr).skipped;
   return set;
 }
 
@@ -114,11 +115,16 @@ namespace lumvet {
 int run_sharpness_training(const SharpnessTrainingOptions& options, RandomState& rs,
                            std::FILE* out, std::FILE* err) {
   const TrainingPhotos photos = list_training_photos(options.good_dir, options.blur_dir);
+  const std::string problem = training_photos_problem(photos, 1, options.good_dir, options.blur_dir);
+  if (!problem.empty()) {
+    std::fprintf(err, "lumvet-train: %s\n", problem.c_str());
+    return 1;
+  }
   const std::int64_t start = platform::elapsed_ms();
-  const SharpnessTrainingSet set = collect_sharpness_training_set(photos.good, photos.blur);
-  for (const std::string& path : set.skipped) {
-    std::fprintf(err, "lumvet-train: skipped %s: cannot be decoded or shows no edges\n",
-                 path.c_str());
+  const SharpnessTrainingSet set = collect_sharpness_training_set(photos);
+  report_skipped_photos(set.skipped, "lumvet-train", out, err);
+  for (const std::string& path : set.unmeasurable) {
+    std::fprintf(err, "lumvet-train: %s shows too few edges to measure; skipped\n", path.c_str());
   }
   std::int32_t good = 0, blurred = 0;
   for (const std::int8_t y : set.labels) (y > 0 ? blurred : good) += 1;

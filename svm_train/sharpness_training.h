@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "scoring/random.h"
+#include "scoring/training_photos.h"
 #include "sharpness/sharpness_model.h"
 
 namespace lumvet {
@@ -21,13 +22,14 @@ inline constexpr const char* SHARPNESS_MODEL_FILE_NAME = "sharpness.lvsm";
 struct SharpnessTrainingSet {
   std::vector<SharpnessMeasure> measures;  // one per usable photo
   std::vector<std::int8_t> labels;         // -1 sharp, +1 blurred
-  std::vector<std::string> skipped;        // undecodable or unmeasurable photos
+  std::vector<std::string> skipped;        // photos that cannot be decoded
+  std::vector<std::string> unmeasurable;   // photos with too few edges to measure
 };
 
-// Measures every photo, good ones first, in list order. A photo that cannot be
-// decoded or measured gives no sample and is named in `skipped`.
-SharpnessTrainingSet collect_sharpness_training_set(const std::vector<std::string>& good,
-                                                    const std::vector<std::string>& blur);
+// Measures every photo once (the measure draws nothing), good ones first, in list
+// order, through the trainers' photo reader. A photo that cannot be decoded or
+// measured gives no sample.
+SharpnessTrainingSet collect_sharpness_training_set(const TrainingPhotos& photos);
 
 // Fits the model to `set`: per-feature mean and population standard deviation
 // (a feature that never varies gets scale 1), the linear SVM on the
