@@ -19,6 +19,8 @@
 #include "scoring/linear_model.h"
 #include "scoring/model_file.h"
 #include "scoring/random.h"
+#include "sharpness/assess.h"
+#include "sharpness/sharpness_model.h"
 
 namespace lumvet {
 
@@ -31,7 +33,11 @@ constexpr const char* LONG_OPTIONS_TEXT =
     "Long options:\n"
     "  --seed=N         start the random generator at N, so that a run can be repeated\n"
     "  --format=FORMAT  text (default), or tsv or jsonl: one record per examined image\n"
-    "  --threshold=N    list photos scoring above N instead of 10 (text format)\n"
+    "  --threshold=N    list photos scoring above N instead of 10, or 50 with\n"
+    "                   --assessor=sharpness (text format)\n"
+    "  --assessor=NAME  contrast (default): the patch-contrast score described above;\n"
+    "                   sharpness: how steep the photo's edges are, scored 0-100 as the\n"
+    "                   chance in per cent that the photo is blurred (listed above 50)\n"
     "  --model=FILE     score with the model file FILE that lumvet-train wrote\n"
     "  --jobs=N         score a folder's photos on N threads (default: every core);\n"
     "                   the output is the same for every N\n"
@@ -118,11 +124,21 @@ int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
   }
 
   // A model file named by an option must be usable before anything else is done.
+  const bool sharpness = options.assessor == Assessor::sharpness;
   SvmModel file_model;
-  if (!options.model_file.empty() && !load_svm_model_file(options.model_file, file_model, error)) {
-    report_problem(out, err, PROGRAM_NAME, error);
-    return EXIT_BAD_OPTION;
+  SharpnessModel sharpness_model;
+  if (!options.model_file.empty()) {
+    const bool loaded =
+        sharpness ? load_sharpness_model_file(options.model_file, sharpness_model, error)
+                  : load_svm_model_file(options.model_file, file_model, error);
+    if (!loaded) {
+      report_problem(out, err, PROGRAM_NAME, error);
+      return EXIT_BAD_OPTION;
+    }
+  } else if (sharpness) {
+    sharpness_model = embedded_sharpness_model();
   }
+  if (sharpness && !options.threshold_given) options.threshold = SHARPNESS_LIST_THRESHOLD;
 
   // Standard output carries nothing but records in the machine-readable formats.
   std::FILE* notes = options.format == OutputFormat::text ? out : err;
@@ -134,6 +150,26 @@ int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
   }
 
   start_imaging_library();
+  if (sharpness) {
+    ScoreSink sink;
+    sink.out = out;
+    sink.format = options.format;
+    sink.threshold = options.threshold;
+    if (choice.directory) {
+      write_folder_header(sink);
+      std::int32_t examined_count = 0;
+      std::int32_t listed_count = 0;
+      std::string folder = choice.path;
+      const int jobs = options.jobs > 0 ? options.jobs : platform::online_cores();
+      scan_folder_sharpness(folder, sharpness_model, examined_count, listed_count, choice.recurse,
+                            sink, jobs);
+      if (!sink_broken(sink)) write_folder_summary(sink, listed_count, examined_count);
+    } else {
+      const SharpnessResult r = assess_sharpness_file(choice.path, sharpness_model);
+      write_single_result(sink, choice.path, FileScore{r.score, r.decoded});
+    }
+    return finish_output(out, err, sink.write_errno, EXIT_DONE);
+  }
   RandomState rs;
   if (options.seed) {
     rs.value = *options.seed;

@@ -10,6 +10,7 @@ bool take_threshold(const std::string& value, LongOptions& options, std::string&
   const auto n = parse_int32(value);
   if (!n) return invalid_value("threshold", value, error);
   options.threshold = *n;
+  options.threshold_given = true;
   return true;
 }
 
@@ -33,6 +34,17 @@ bool take_format(const std::string& value, LongOptions& options, std::string& er
   return true;
 }
 
+bool take_assessor(const std::string& value, LongOptions& options, std::string& error) {
+  if (value == "contrast") {
+    options.assessor = Assessor::contrast;
+  } else if (value == "sharpness") {
+    options.assessor = Assessor::sharpness;
+  } else {
+    return invalid_value("assessor", value, error);
+  }
+  return true;
+}
+
 bool take_model(const std::string& value, LongOptions& options, std::string& error) {
   return take_path_value("model", value, options.model_file, error);
 }
@@ -43,6 +55,7 @@ constexpr OptionRow<LongOptions> OPTIONS[] = {
     {{"threshold", true}, take_threshold},
     {{"model", true}, take_model},
     {{"jobs", true}, take_jobs},
+    {{"assessor", true}, take_assessor},
     {{"help", false}, take_help<LongOptions>},
     {{"version", false}, take_version<LongOptions>},
 };

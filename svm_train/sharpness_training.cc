@@ -34,10 +34,14 @@ void fit_calibration(const std::vector<double>& decisions, const std::vector<std
                      double& a, double& b) {
   double n_pos = 0.0, n_neg = 0.0;
   for (const std::int8_t y : labels) (y > 0 ? n_pos : n_neg) += 1.0;
+  // Platt's targets: a little short of 1 and 0, so that classes that separate
+  // completely on the training photos do not make every score 0 or 100.
+  const double t_pos = (n_pos + 1.0) / (n_pos + 2.0);
+  const double t_neg = 1.0 / (n_neg + 2.0);
   const double w_pos = n_pos > 0.0 ? 0.5 / n_pos : 0.0;
   const double w_neg = n_neg > 0.0 ? 0.5 / n_neg : 0.0;
-  // Minimise the weighted log loss of q = P(blurred) = 1 / (1 + exp(a s + b)).
-  // With t = 1 for blurred, dL/da = sum w (t - q) s, dL/db = sum w (t - q);
+  // Minimise the weighted log loss of q = P(blurred) = 1 / (1 + exp(a s + b))
+  // against the targets t: dL/da = sum w (t - q) s, dL/db = sum w (t - q);
   // the Hessian is sum w q (1 - q) [s^2 s; s 1]. A small ridge keeps it regular
   // when the classes separate completely.
   a = -1.0;
@@ -46,7 +50,7 @@ void fit_calibration(const std::vector<double>& decisions, const std::vector<std
     double ga = 0.0, gb = 0.0, haa = 1e-6, hab = 0.0, hbb = 1e-6;
     for (std::size_t i = 0; i < decisions.size(); ++i) {
       const double s = decisions[i];
-      const double t = labels[i] > 0 ? 1.0 : 0.0;
+      const double t = labels[i] > 0 ? t_pos : t_neg;
       const double w = labels[i] > 0 ? w_pos : w_neg;
       const double q = 1.0 / (1.0 + std::exp(a * s + b));
       ga += w * (t - q) * s + 1e-6 * a;
