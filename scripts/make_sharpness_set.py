@@ -3,8 +3,8 @@
 
     scripts/make_sharpness_set.py [--sources DIR ...] [--out DIR] [--only train|valid]
 
-Every sharp source photo (by default the sharp photos of ../shared/training/sharp and of
-samples/) goes, with all the copies made of it, either to the training half or to the
+Every sharp source photo (by default the photos of training/ and of samples/) goes,
+with all the copies made of it, either to the training half or to the
 validation half: every third source in name order is a validation source, so no photo and
 no copy of a photo is on both sides. The real out-of-focus series (photos named
 fs-switch_* and fs-ring_*, with their sharp partners) stay together on one side:
@@ -17,7 +17,7 @@ Copies, all at full resolution unless said otherwise:
   sharp    downscaled by 2 and by 4 (area average; only while the short side stays at
            least 120 px), re-encoded at JPEG quality 60 and 80, and with mild noise
            (sigma 3 grey levels).
-Blurred copies are saved at JPEG quality 85, 90 or 95 (in turn), the sharp copies at 92
+Blurred copies are saved at JPEG quality 85, 90 or 95 (chosen from the name), the sharp copies at 92
 unless their kind sets it, all with OpenCV's JPEG writer; the originals are copied byte
 for byte. Randomness (angles, shake paths, noise) comes from generators seeded from the
 photo's name, so the set comes out the same on every run.
@@ -44,7 +44,7 @@ import numpy as np
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(HERE)
-DEFAULT_SOURCES = [os.path.join(REPO, '..', 'shared', 'training'), os.path.join(REPO, 'samples')]
+DEFAULT_SOURCES = [os.path.join(REPO, 'training'), os.path.join(REPO, 'samples')]
 REAL_SERIES = ('fs-switch_', 'fs-ring_')
 
 
@@ -201,7 +201,6 @@ def main():
         if args.only in (None, side):
             shutil.rmtree(os.path.join(args.out, side), ignore_errors=True)
     labels = []
-    quality_turn = 0
     for stem, path, label in items:
         side = 'valid' if group_of(stem) in valid_groups else 'train'
         if args.only not in (None, side):
@@ -230,8 +229,7 @@ def main():
             continue
         print(side, stem, img.shape[1], 'x', img.shape[0], flush=True)
         for kind, variant, pixels in blurred_copies(stem, img):
-            quality = (85, 90, 95)[quality_turn % 3]
-            quality_turn += 1
+            quality = (85, 90, 95)[name_seed(stem + kind + variant, 'quality') % 3]
             if side == 'train':
                 out = os.path.join(args.out, 'train', 'blur', '%s_%s%s.jpg' % (stem, kind, variant))
             else:
