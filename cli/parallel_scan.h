@@ -9,6 +9,9 @@
 // the exact state, writes it, and otherwise has the photo scored again; a wrong
 // guess needs a photo that fails to decode while later ones are already being
 // scored, so it is rare.
+//
+// scan_folder, lumvet's folder mode, chooses between this and the one-thread
+// scan_photos of cli/folder_scan.h, which knows nothing of threads.
 #pragma once
 
 #include <cstdint>
