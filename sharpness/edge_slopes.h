@@ -11,8 +11,12 @@
 // The sharpest tiles decide: the features are upper quantiles of the ratios over
 // the tiles, taken per direction, so that motion blur, which smears edges in
 // one direction only, shows in the weakest direction. The same is measured on
-// the frame averaged over 2 x 2 pixels, where a sharp photo keeps its ratios and
-// a slightly soft one gains.
+// the frame averaged over 2 x 2, 4 x 4 and 8 x 8 pixels. The 2 x 2 level tells a
+// slightly soft photo (whose ratios rise there) from a blurred one; the viewing
+// level, the first whose frame has at most VIEWING_PIXELS pixels, shows the
+// photo as it is seen on a screen, where the softness every large photo has at
+// 100 % no longer shows but real blur still does. With the frame's size among
+// the features, a model can judge blur against the size of the photo.
 #pragma once
 
 #include <array>
@@ -28,9 +32,14 @@ inline constexpr int SLOPE_MIN_RANGE = 32;
 // Fewer measured tiles than this at full size: the photo shows too little
 // structure to judge.
 inline constexpr std::int32_t SLOPE_MIN_TILES = 4;
+// Levels measured: the full frame and its 2 x 2, 4 x 4 and 8 x 8 means.
+inline constexpr int SLOPE_LEVELS = 4;
+// The viewing level is the first with at most this many pixels (the full frame
+// of a photo up to 2.5 megapixels, the 4 x 4 means of a 24-megapixel one).
+inline constexpr double VIEWING_PIXELS = 2.5e6;
 // Number of features and the name of the set, as model files record them.
-inline constexpr int SHARPNESS_FEATURE_COUNT = 7;
-inline constexpr const char* SHARPNESS_FEATURE_SET = "edge-slope-1";
+inline constexpr int SHARPNESS_FEATURE_COUNT = 11;
+inline constexpr const char* SHARPNESS_FEATURE_SET = "edge-slope-2";
 
 // Where a tile lies, in pixels of the full-size frame.
 struct TileRegion {
@@ -52,11 +61,16 @@ struct SharpnessMeasure {
   //  4  ln q98, weakest direction                    (2 x 2 means)
   //  5  ln q90, weakest direction                    (2 x 2 means)
   //  6  measured tiles / tiles                       (full size)
-  // The half-size features repeat the full-size ones when the half-size frame
-  // has fewer than SLOPE_MIN_TILES measured tiles.
+  //  7  ln q98, weakest direction                    (viewing level)
+  //  8  ln q90, weakest direction                    (viewing level)
+  //  9  ln(q98 strongest / q98 weakest)              (viewing level)
+  // 10  ln(width * height / 10^6), the size in megapixels
+  // A level with fewer than SLOPE_MIN_TILES measured tiles gives way to the
+  // next finer level that has them (at worst the full frame).
   std::array<double, SHARPNESS_FEATURE_COUNT> features{};
   // The full-size tile whose edges are steepest (largest sum of its four ratios).
   TileRegion sharpest;
+  std::int32_t viewing_level = 0;  // 0 ... SLOPE_LEVELS - 1
 };
 
 // One level of the measure, fed one row at a time.
@@ -89,8 +103,23 @@ class SlopeLevel {
   float sharpest_sum_ = -1.0f;
 };
 
-// The whole measure: the full-size level and the 2 x 2 level, fed with the
-// frame's luminance rows top to bottom.
+// Rows of a level averaged over 2 x 2 pixels: every second row yields a row of
+// the next level, (a + b + c + d + 2) / 4 rounded down, half as wide.
+class RowHalver {
+ public:
+  explicit RowHalver(std::int32_t width);
+  // Takes the next row (`width` bytes); returns the row of the next level that it
+  // completes, or null after an even-numbered row.
+  const std::uint8_t* add_row(const std::uint8_t* row);
+
+ private:
+  std::int32_t rows_ = 0;
+  std::vector<std::uint8_t> pending_;  // an even row awaiting its odd partner
+  std::vector<std::uint8_t> half_;
+};
+
+// The whole measure on SLOPE_LEVELS levels, fed with the frame's luminance rows
+// top to bottom.
 class EdgeSlopeMeter {
  public:
   EdgeSlopeMeter(std::int32_t width, std::int32_t height);
@@ -99,11 +128,9 @@ class EdgeSlopeMeter {
 
  private:
   std::int32_t width_;
-  std::int32_t rows_ = 0;
-  SlopeLevel full_;
-  SlopeLevel half_;
-  std::vector<std::uint8_t> pending_;  // an even row awaiting its odd partner
-  std::vector<std::uint8_t> half_row_;
+  std::int32_t height_;
+  std::vector<SlopeLevel> levels_;  // level k: means over 2^k x 2^k pixels
+  std::vector<RowHalver> halvers_;  // halvers_[k] makes level k + 1 from level k
 };
 
 // The q-quantile (0 <= q <= 1) of `values`: the element at index

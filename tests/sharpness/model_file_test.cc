@@ -54,10 +54,10 @@ void expect_same_bits(double a, double b, const char* what) {
 TEST(SharpnessModelFile, LayoutAndBitExactRoundTrip) {
   const Bytes bytes = encode_sharpness_model(odd_model());
   ASSERT_EQ(bytes.size(), SHARPNESS_MODEL_FILE_SIZE);
-  EXPECT_EQ(SHARPNESS_MODEL_FILE_SIZE, 228u);
+  EXPECT_EQ(SHARPNESS_MODEL_FILE_SIZE, 324u);
   EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 8), "LUMVSHRP");
   EXPECT_EQ(bytes[VERSION_AT], 1);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.data() + NAME_AT)), "edge-slope-1");
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.data() + NAME_AT)), "edge-slope-2");
   for (std::size_t i = NAME_AT + 12; i < COUNT_AT; ++i) EXPECT_EQ(bytes[i], 0) << i;
   EXPECT_EQ(bytes[COUNT_AT], SHARPNESS_FEATURE_COUNT);
   EXPECT_EQ(Bytes(bytes.end() - 4, bytes.end()), Bytes(4, 0));
@@ -101,7 +101,7 @@ TEST(SharpnessModelFile, RefusesFilesThatAreNotThisModel) {
   ScopedTempDir dir;
   const Bytes good = encode_sharpness_model(odd_model());
   const std::string not_model = "is not a sharpness model file";
-  const std::string bad_size = not_model + ": it must be exactly 228 bytes long";
+  const std::string bad_size = not_model + ": it must be exactly 324 bytes long";
   const std::string bad_numbers = "holds numbers that are not finite or out of range";
   auto with = [&good](const std::function<void(Bytes&)>& change) {
     Bytes b = good;
@@ -123,14 +123,14 @@ TEST(SharpnessModelFile, RefusesFilesThatAreNotThisModel) {
        "has format version 2; this lumvet reads version 1"},
       {with([](Bytes& b) { put_u32(b, VERSION_AT, 0); }),
        "has format version 0; this lumvet reads version 1"},
-      {with([](Bytes& b) { b[NAME_AT + 11] = '2'; }),
-       "is for feature set edge-slope-2 with 7 features; lumvet measures edge-slope-1 with 7"},
+      {with([](Bytes& b) { b[NAME_AT + 11] = '1'; }),
+       "is for feature set edge-slope-1 with 11 features; lumvet measures edge-slope-2 with 11"},
       {with([](Bytes& b) { std::memcpy(b.data() + NAME_AT, "dct-energy\0\0", 12); }),
-       "is for feature set dct-energy with 7 features; lumvet measures edge-slope-1 with 7"},
+       "is for feature set dct-energy with 11 features; lumvet measures edge-slope-2 with 11"},
       {with([](Bytes& b) { std::memset(b.data() + NAME_AT, '\n', 16); }),
-       "is for feature set ???????????????? with 7 features; lumvet measures edge-slope-1 with 7"},
+       "is for feature set ???????????????? with 11 features; lumvet measures edge-slope-2 with 11"},
       {with([](Bytes& b) { put_u32(b, COUNT_AT, 8); }),
-       "is for feature set edge-slope-1 with 8 features; lumvet measures edge-slope-1 with 7"},
+       "is for feature set edge-slope-2 with 8 features; lumvet measures edge-slope-2 with 11"},
       {with([](Bytes& b) { put_f64(b, FEATURES_AT + 16, nan); }), bad_numbers},
       {with([](Bytes& b) { put_f64(b, FEATURES_AT + 24 * 6, -inf); }), bad_numbers},
       {with([](Bytes& b) { put_f64(b, TAIL_AT, inf); }), bad_numbers},

@@ -160,7 +160,7 @@ TEST(SharpnessProgram, UnusableModelFilesAreRefused) {
        "model file " + tmp.file("contrast.svm") + " is not a sharpness model file"},
       {{"--model=" + tmp.file("other.lvsm"), "--assessor=sharpness", photo},
        "model file " + tmp.file("other.lvsm") +
-           " is for feature set edge-slope-9 with 7 features; lumvet measures edge-slope-1 with 7"},
+           " is for feature set edge-slope-9 with 11 features; lumvet measures edge-slope-2 with 11"},
       {{"--assessor=sharpness", "--model=" + tmp.file("nan.lvsm"), "--format=tsv", photo},
        "model file " + tmp.file("nan.lvsm") + " holds numbers that are not finite or out of range"},
       {{"--assessor=sharpness", "--model=" + tmp.file("none.lvsm"), photo},
