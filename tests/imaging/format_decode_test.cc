@@ -460,6 +460,16 @@ TEST_F(FormatDecodeTest, UnsupportedVariantsScoreAsUndecodable) {
     EXPECT_EQ(a.score, b.score) << name;
     EXPECT_EQ(fast.value, plain.value) << name;
   }
+  // The raw path chosen reaches the scorer's caller.
+  for (RawMode mode : {RawMode::preview, RawMode::develop}) {
+    DecodeInfo info;
+    RandomState rs{77};
+    EXPECT_TRUE(score_image_file_checked(model, dir.file("preview.dng"), FEATURE_SCALE, rs,
+                                         DecodeOptions{mode}, &info)
+                    .decoded);
+    EXPECT_EQ(info.source,
+              mode == RawMode::preview ? DecodeSource::raw_preview : DecodeSource::raw_develop);
+  }
   release_svm_model(model);
 }
 

@@ -105,6 +105,11 @@ std::vector<std::uint8_t> heif_bytes(const RgbaImage& image, bool alpha, HeifCod
                 &encoder)
                 .code == heif_error_Ok;
   ok = ok && heif_encoder_set_lossy_quality(encoder, quality).code == heif_error_Ok;
+  // Quicker settings than the encoders' defaults: a benchmark encodes megapixels.
+  if (ok) {
+    heif_encoder_set_parameter(encoder, codec == HeifCodec::hevc ? "preset" : "speed",
+                               codec == HeifCodec::hevc ? "fast" : "8");
+  }
   ok = ok && heif_image_create(image.width, image.height, heif_colorspace_RGB,
                                alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
                                &picture)
