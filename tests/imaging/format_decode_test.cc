@@ -349,7 +349,8 @@ TEST_F(FormatDecodeTest, DamagedFilesOfEveryNewFormat) {
         decoded += load_bitmap32(put("d", {bytes.begin(), bytes.begin() + n})).has_value();
       }
       for (std::size_t i = 0; i < bytes.size(); i += 1 + bytes.size() / 300) {
-        for (std::uint8_t value : {0x00, 0xFF, 0x7F}) {
+        for (const std::uint8_t value :
+             {std::uint8_t{0x00}, std::uint8_t{0xFF}, std::uint8_t{0x7F}}) {
           std::vector<std::uint8_t> damaged = bytes;
           damaged[i] = value;
           const std::optional<Bitmap32> b = load_bitmap32(put("d", damaged));

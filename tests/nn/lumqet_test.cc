@@ -8,6 +8,7 @@
 
 #include "build_config.h"
 #include "nn/assessor.h"
+#include "nn/lumqet_command.h"
 #include "nn/network_file.h"
 #include "tests/support/image_files.h"
 #include "tests/support/test_photos.h"
@@ -113,7 +114,7 @@ TEST_F(Lumqet, BadPathsNetworksAndOptions) {
   ASSERT_EQ(net_save(*net_alloc(31, 2, 1), dir_.file("wide/") + NETWORK_FILE_NAME, stdout), 1);
   for (const char* name : {"none", "short", "wide"}) {
     r = lumqet({"--model-dir=" + dir_.file(name), blurred_});
-    EXPECT_EQ(r.exit_code, ASSESSOR_EXIT_BAD_NETWORK) << name;
+    EXPECT_EQ(r.exit_code, EXIT_BAD_NETWORK) << name;
     EXPECT_EQ(r.out, std::string(name) == "short" ? "*** read ERROR!\n" : "") << name;
     EXPECT_TRUE(one_line(r.err)) << name << ": " << r.err;
   }
