@@ -85,6 +85,7 @@ class PreviewGate : public ImageRowSink {
     sink_.take_rows(first, count, rows);
   }
   bool wants_column_spans() const override { return sink_.wants_column_spans(); }
+  bool wants_luma() const override { return sink_.wants_luma(); }
   const std::vector<ColumnSpan>& column_spans(std::int32_t y) override {
     return sink_.column_spans(y);
   }
@@ -111,6 +112,7 @@ bool develop(LibRaw& raw, const bool& data_error, ImageRowSink& sink) {
   raw.recycle();  // the sensor data and the working image are no longer needed
   const std::int32_t width = image->width, height = image->height;
   if (!sink.begin(width, height)) return false;
+  const bool luma = sink.wants_luma();
   const std::size_t in_stride = static_cast<std::size_t>(width) * 3;
   std::uint8_t* rows[IMAGE_ROW_BATCH];
   for (std::int32_t y = 0; y < height; y += IMAGE_ROW_BATCH) {
@@ -124,6 +126,8 @@ bool develop(LibRaw& raw, const bool& data_error, ImageRowSink& sink) {
         out[2] = in[0];
         out[3] = 255;
       }
+      // A luminance sink's row holds width * 4 bytes; its luminance goes in front.
+      if (luma) bgrx_to_luma(rows[i], width, rows[i]);
     }
     sink.take_rows(y, n, rows);
   }

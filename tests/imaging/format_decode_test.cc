@@ -145,6 +145,29 @@ std::vector<std::uint8_t> jxl_header(std::uint32_t size) {
   return bytes;
 }
 
+// Collects the luminance rows a decoder hands over.
+class LumaSink : public ImageRowSink {
+ public:
+  bool wants_luma() const override { return true; }
+  bool begin(std::int32_t width, std::int32_t) override {
+    width_ = width;
+    storage_.resize(static_cast<std::size_t>(width) * 4 * IMAGE_ROW_BATCH);
+    return true;
+  }
+  std::uint8_t* row_storage(std::int32_t y) override {
+    return storage_.data() +
+           static_cast<std::size_t>(y % IMAGE_ROW_BATCH) * 4 * static_cast<std::size_t>(width_);
+  }
+  void take_rows(std::int32_t, std::int32_t count, std::uint8_t* const* r) override {
+    for (std::int32_t i = 0; i < count; ++i) rows.emplace_back(r[i], r[i] + width_);
+  }
+  std::vector<std::vector<std::uint8_t>> rows;
+
+ private:
+  std::int32_t width_ = 0;
+  std::vector<std::uint8_t> storage_;
+};
+
 class FormatDecodeTest : public ::testing::Test {
  protected:
   void SetUp() override { start_imaging_library(); }
@@ -460,6 +483,23 @@ TEST_F(FormatDecodeTest, UnsupportedVariantsScoreAsUndecodable) {
     EXPECT_TRUE(a.decoded) << name;
     EXPECT_EQ(a.score, b.score) << name;
     EXPECT_EQ(fast.value, plain.value) << name;
+  }
+  // A luminance sink gets the preview's luminance as the JPEG decoder gives it
+  // for the JPEG file itself, or the luminance of the developed pixels.
+  LumaSink preview_jpeg, preview, developed;
+  ASSERT_TRUE(decode_image_rows(dir.file("preview.dng.preview.jpg"), preview_jpeg));
+  ASSERT_TRUE(decode_image_rows(dir.file("preview.dng"), preview));
+  EXPECT_EQ(preview.rows, preview_jpeg.rows);
+  ASSERT_TRUE(decode_image_rows(dir.file("preview.dng"), developed, DecodeOptions{RawMode::develop},
+                                nullptr));
+  const std::optional<Bitmap32> b =
+      load_bitmap32(dir.file("preview.dng"), DecodeOptions{RawMode::develop}, nullptr);
+  ASSERT_TRUE(b.has_value());
+  ASSERT_EQ(developed.rows.size(), static_cast<std::size_t>(b->height));
+  std::vector<std::uint8_t> luma(static_cast<std::size_t>(b->width));
+  for (int y = 0; y < b->height; ++y) {
+    bgrx_to_luma(b->row(y), b->width, luma.data());
+    EXPECT_EQ(developed.rows[static_cast<std::size_t>(y)], luma) << "row " << y;
   }
   // The raw path chosen reaches the scorer's caller.
   for (RawMode mode : {RawMode::preview, RawMode::develop}) {
