@@ -41,6 +41,9 @@ constexpr const char* LONG_OPTIONS_TEXT =
     "  --model=FILE     score with the model file FILE that lumvet-train wrote\n"
     "  --jobs=N         score a folder's photos on N threads (default: every core);\n"
     "                   the output is the same for every N\n"
+    "  --raw=MODE       camera raw files: preview (default) scores the embedded\n"
+    "                   full-size JPEG preview when there is one, else a develop;\n"
+    "                   develop always demosaics the sensor data\n"
     "  --help           print this text\n"
     "  --version        print the version\n";
 
@@ -128,9 +131,9 @@ int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
   SvmModel file_model;
   SharpnessModel sharpness_model;
   if (!options.model_file.empty()) {
-    const bool loaded =
-        sharpness ? load_sharpness_model_file(options.model_file, sharpness_model, error)
-                  : load_svm_model_file(options.model_file, file_model, error);
+    const bool loaded = sharpness
+                            ? load_sharpness_model_file(options.model_file, sharpness_model, error)
+                            : load_svm_model_file(options.model_file, file_model, error);
     if (!loaded) {
       report_problem(out, err, PROGRAM_NAME, error);
       return EXIT_BAD_OPTION;
@@ -162,11 +165,12 @@ int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
       std::string folder = choice.path;
       const int jobs = options.jobs > 0 ? options.jobs : platform::online_cores();
       scan_folder_sharpness(folder, sharpness_model, examined_count, listed_count, choice.recurse,
-                            sink, jobs);
+                            sink, jobs, DecodeOptions{options.raw});
       if (!sink_broken(sink)) write_folder_summary(sink, listed_count, examined_count);
     } else {
-      const SharpnessResult r = assess_sharpness_file(choice.path, sharpness_model);
-      write_single_result(sink, choice.path, FileScore{r.score, r.decoded});
+      const SharpnessResult r =
+          assess_sharpness_file(choice.path, sharpness_model, DecodeOptions{options.raw});
+      write_single_result(sink, choice.path, FileScore{r.score, r.decoded, r.source});
     }
     return finish_output(out, err, sink.write_errno, EXIT_DONE);
   }
@@ -193,10 +197,12 @@ int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
     std::int32_t listed_count = 0;
     std::string folder = choice.path;  // extended and restored by the scan
     const int jobs = options.jobs > 0 ? options.jobs : platform::online_cores();
-    scan_folder(folder, model, examined_count, listed_count, choice.recurse, rs, sink, jobs);
+    scan_folder(folder, model, examined_count, listed_count, choice.recurse, rs, sink, jobs,
+                DecodeOptions{options.raw});
     if (!sink_broken(sink)) write_folder_summary(sink, listed_count, examined_count);
   } else {
-    const FileScore score = score_image_file_checked(model, choice.path, FEATURE_SCALE, rs);
+    const FileScore score = score_image_file_checked(model, choice.path, FEATURE_SCALE, rs,
+                                                     DecodeOptions{options.raw}, nullptr);
     write_single_result(sink, choice.path, score);
   }
   release_svm_model(model);

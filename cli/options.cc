@@ -1,5 +1,6 @@
 #include "cli/options.h"
 
+#include <optional>
 #include <string_view>
 
 namespace lumvet {
@@ -45,6 +46,13 @@ bool take_assessor(const std::string& value, LongOptions& options, std::string& 
   return true;
 }
 
+bool take_raw(const std::string& value, LongOptions& options, std::string& error) {
+  const std::optional<RawMode> mode = parse_raw_mode(value);
+  if (!mode) return invalid_value("raw", value, error);
+  options.raw = *mode;
+  return true;
+}
+
 bool take_model(const std::string& value, LongOptions& options, std::string& error) {
   return take_path_value("model", value, options.model_file, error);
 }
@@ -56,6 +64,7 @@ constexpr OptionRow<LongOptions> OPTIONS[] = {
     {{"model", true}, take_model},
     {{"jobs", true}, take_jobs},
     {{"assessor", true}, take_assessor},
+    {{"raw", true}, take_raw},
     {{"help", false}, take_help<LongOptions>},
     {{"version", false}, take_version<LongOptions>},
 };

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "imaging/imaging.h"
 #include "platform/program_start.h"
 #include "scoring/constants.h"
 
@@ -27,6 +28,7 @@ struct LongOptions : StartOptions {
   Assessor assessor = Assessor::contrast;    // --assessor=contrast|sharpness
   std::string model_file;                    // --model=FILE: score with this model file
   std::int32_t jobs = 0;                     // --jobs=N: threads scoring a folder; 0 = every core
+  RawMode raw = RawMode::preview;            // --raw=preview|develop: how camera raw files are read
 };
 
 // Most threads --jobs accepts.

@@ -112,6 +112,9 @@ std::string json_record(const std::string& path, const FileScore& score) {
   record["path"] = path;
   record["score"] = score.score;
   record["decoded"] = score.decoded;
+  // A camera raw file's record says which of its pictures was scored.
+  if (score.source == DecodeSource::raw_preview) record["raw"] = "preview";
+  if (score.source == DecodeSource::raw_develop) record["raw"] = "develop";
   if (!is_valid_utf8(path)) record["path_bytes"] = base64_encode(path);
   // The replacing error handler never throws: invalid UTF-8 becomes U+FFFD.
   std::string line = record.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);

@@ -45,7 +45,8 @@ bool sink_broken(ScoreSink& sink);
 std::string tsv_record(const std::string& path, const FileScore& score);
 inline constexpr const char* TSV_HEADER = "score\tstatus\tpath\n";
 
-// One JSON object and a newline: {"path":...,"score":...,"decoded":...}. A path
+// One JSON object and a newline: {"path":...,"score":...,"decoded":...}, and for
+// a camera raw file "raw":"preview" or "raw":"develop" after "decoded". A path
 // that is not valid UTF-8 is written with each invalid byte sequence replaced by
 // U+FFFD, and its exact bytes follow, base64-encoded, as "path_bytes".
 std::string json_record(const std::string& path, const FileScore& score);

@@ -19,6 +19,7 @@
 
 #include "cli/folder_scan.h"
 #include "cli/output.h"
+#include "imaging/imaging.h"
 #include "scoring/linear_model.h"
 #include "scoring/random.h"
 #include "sharpness/sharpness_model.h"
@@ -47,9 +48,10 @@ void scan_photos_in_parallel(std::string& path, bool recurse, int jobs, const Ph
 // With `jobs` above 1 the photos are scored on that many threads
 // (scan_photos_in_parallel); the output, the counters and the final RandomState
 // are the same for every number of jobs.
+// `decode` says how camera raw files are read.
 void scan_folder(std::string& path, const SvmModel& model, std::int32_t& examined_count,
                  std::int32_t& listed_count, bool recurse, RandomState& rs, ScoreSink& sink,
-                 int jobs = 1);
+                 int jobs = 1, const DecodeOptions& decode = {});
 
 // The same walk with the sharpness assessor: every photo scored by
 // assess_sharpness_file with `model`, nothing drawn from any generator, so a
@@ -57,6 +59,6 @@ void scan_folder(std::string& path, const SvmModel& model, std::int32_t& examine
 // number of jobs.
 void scan_folder_sharpness(std::string& path, const SharpnessModel& model,
                            std::int32_t& examined_count, std::int32_t& listed_count, bool recurse,
-                           ScoreSink& sink, int jobs = 1);
+                           ScoreSink& sink, int jobs = 1, const DecodeOptions& decode = {});
 
 }  // namespace lumvet

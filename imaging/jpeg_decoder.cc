@@ -43,7 +43,9 @@ struct JpegJob {
   jpeg_decompress_struct cinfo;
   JpegErrorManager error;
   jpeg_progress_mgr progress;
-  std::FILE* file;
+  std::FILE* file;             // the source, or when null:
+  const std::uint8_t* memory;  // the source in memory
+  std::size_t memory_size;
   ImageRowSink* sink;
 };
 
@@ -196,7 +198,11 @@ bool read_jpeg(JpegJob* job) {
   cinfo->mem->max_memory_to_use = MAX_JPEG_MEMORY;
   job->progress.progress_monitor = on_progress;
   cinfo->progress = &job->progress;
-  jpeg_stdio_src(cinfo, job->file);
+  if (job->file != nullptr) {
+    jpeg_stdio_src(cinfo, job->file);
+  } else {
+    jpeg_mem_src(cinfo, job->memory, static_cast<unsigned long>(job->memory_size));
+  }
   if (jpeg_read_header(cinfo, TRUE) != JPEG_HEADER_OK) return false;
   // Before jpeg_start_decompress, which allocates per-width buffers and, for a
   // progressive file, the whole coefficient image.
@@ -267,9 +273,9 @@ bool run_jpeg_decode(JpegJob* job) {
 
 }  // namespace
 
-bool decode_jpeg_rows(std::FILE* file, ImageRowSink& sink) {
-  JpegJob job{};
-  job.file = file;
+namespace {
+
+bool run_jpeg_job(JpegJob& job, ImageRowSink& sink) {
   job.sink = &sink;
   job.cinfo.err = jpeg_std_error(&job.error.pub);
   job.error.pub.error_exit = on_error_exit;
@@ -278,6 +284,22 @@ bool decode_jpeg_rows(std::FILE* file, ImageRowSink& sink) {
   const bool ok = run_jpeg_decode(&job);
   jpeg_destroy_decompress(&job.cinfo);  // the one cleanup point, after success or error
   return ok;
+}
+
+}  // namespace
+
+bool decode_jpeg_rows(std::FILE* file, ImageRowSink& sink) {
+  JpegJob job{};
+  job.file = file;
+  return run_jpeg_job(job, sink);
+}
+
+bool decode_jpeg_memory_rows(const std::uint8_t* data, std::size_t size, ImageRowSink& sink) {
+  if (size == 0) return false;  // jpeg_mem_src refuses an empty buffer with an error exit
+  JpegJob job{};
+  job.memory = data;
+  job.memory_size = size;
+  return run_jpeg_job(job, sink);
 }
 
 namespace {

@@ -97,18 +97,33 @@ class PatchMeasuringSink : public ImageRowSink {
 
 bool measure_image_file(const std::string& path, int draws, RandomState& rs,
                         FeatureVector* features) {
+  return measure_image_file(path, draws, rs, features, DecodeOptions{}, nullptr);
+}
+
+bool measure_image_file(const std::string& path, int draws, RandomState& rs,
+                        FeatureVector* features, const DecodeOptions& options, DecodeInfo* info) {
   thread_local MeasureScratch scratch;
   PatchMeasuringSink sink(rs, draws, scratch);
-  if (!decode_image_rows(path, sink)) return false;
+  if (!decode_image_rows(path, sink, options, info)) return false;
   sink.finish(features, rs);
   return true;
 }
 
 FileScore score_image_file_checked(const SvmModel& model, const std::string& path, double scale,
                                    RandomState& rs) {
+  return score_image_file_checked(model, path, scale, rs, DecodeOptions{}, nullptr);
+}
+
+FileScore score_image_file_checked(const SvmModel& model, const std::string& path, double scale,
+                                   RandomState& rs, const DecodeOptions& options,
+                                   DecodeInfo* info) {
   FileScore result;
   FeatureVector features[2];
-  if (!measure_image_file(path, 2, rs, features)) return result;
+  DecodeInfo local;
+  DecodeInfo& decode = info != nullptr ? *info : local;
+  const bool measured = measure_image_file(path, 2, rs, features, options, &decode);
+  result.source = decode.source;
+  if (!measured) return result;
   result.score = average_draw_scores(score_features(model, features[0], scale),
                                      score_features(model, features[1], scale));
   result.decoded = true;

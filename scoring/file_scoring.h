@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "imaging/imaging.h"
 #include "scoring/constants.h"
 #include "scoring/linear_model.h"
 #include "scoring/random.h"
@@ -15,6 +16,9 @@ namespace lumvet {
 struct FileScore {
   std::int32_t score = 0;  // (draw 1 + draw 2) / 2, truncated; 0 when not decoded
   bool decoded = false;
+  // For a camera raw file, which of its pictures was scored (set by
+  // score_image_file_checked as far as the decode got); image otherwise.
+  DecodeSource source = DecodeSource::image;
 };
 
 // The score of an image from its two draw scores: (s1 + s2) / 2 with the quotient
@@ -39,6 +43,10 @@ static_assert(STEPS_PER_SCORED_FILE == 120);
 // its rows as the decoder produces them.
 FileScore score_image_file_checked(const SvmModel& model, const std::string& path, double scale,
                                    RandomState& rs);
+// The same with decode options (how a camera raw file is read); `info`, when
+// given, receives what the decode reported (format, and which raw path).
+FileScore score_image_file_checked(const SvmModel& model, const std::string& path, double scale,
+                                   RandomState& rs, const DecodeOptions& options, DecodeInfo* info);
 std::int32_t score_image_file(const SvmModel& model, const std::string& path, double scale,
                               RandomState& rs);
 
@@ -53,6 +61,8 @@ bool extract_file_features(const std::string& path, FeatureVector& features, Ran
 // is measurable; otherwise false, with nothing drawn and `features` untouched.
 bool measure_image_file(const std::string& path, int draws, RandomState& rs,
                         FeatureVector* features);
+bool measure_image_file(const std::string& path, int draws, RandomState& rs,
+                        FeatureVector* features, const DecodeOptions& options, DecodeInfo* info);
 
 // The plain path, kept as the reference that the fast one is tested and timed
 // against: load_bitmap32 decodes the whole image, then score_bitmap measures

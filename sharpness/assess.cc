@@ -17,7 +17,8 @@ class SlopeSink : public ImageRowSink {
     width_ = width;
     height_ = height;
     // A decoder may write BGRX or CMYK pixels before turning them into luminance.
-    storage_.resize(static_cast<std::size_t>(IMAGE_ROW_BATCH) * 4 * static_cast<std::size_t>(width));
+    storage_.resize(static_cast<std::size_t>(IMAGE_ROW_BATCH) * 4 *
+                    static_cast<std::size_t>(width));
     meter_.emplace(width, height);
     return true;
   }
@@ -37,18 +38,22 @@ class SlopeSink : public ImageRowSink {
 
 }  // namespace
 
-SharpnessMeasure measure_sharpness_file(const std::string& path, bool& decoded,
-                                        std::int32_t& width, std::int32_t& height) {
+SharpnessMeasure measure_sharpness_file(const std::string& path, bool& decoded, std::int32_t& width,
+                                        std::int32_t& height, const DecodeOptions& options,
+                                        DecodeInfo* info) {
   SlopeSink sink;
-  decoded = decode_image_rows(path, sink) && sink.meter_.has_value();
+  decoded = decode_image_rows(path, sink, options, info) && sink.meter_.has_value();
   width = decoded ? sink.width_ : 0;
   height = decoded ? sink.height_ : 0;
   return decoded ? sink.meter_->finish() : SharpnessMeasure{};
 }
 
-SharpnessResult assess_sharpness_file(const std::string& path, const SharpnessModel& model) {
+SharpnessResult assess_sharpness_file(const std::string& path, const SharpnessModel& model,
+                                      const DecodeOptions& options) {
   SharpnessResult r;
-  r.measure = measure_sharpness_file(path, r.decoded, r.width, r.height);
+  DecodeInfo info;
+  r.measure = measure_sharpness_file(path, r.decoded, r.width, r.height, options, &info);
+  r.source = info.source;
   r.score = r.decoded ? sharpness_score(model, r.measure) : 0;
   return r;
 }
