@@ -69,8 +69,7 @@ std::unique_ptr<NeuralNet> train_network(const NetworkTrainingSet& set, RandomSt
 int run_network_training(const NetworkTrainingOptions& options, RandomState& rs, std::FILE* out,
                          std::FILE* err) {
   start_imaging_library();
-  const std::string model_dir =
-      options.model_dir.empty() ? default_model_dir() : as_model_dir(options.model_dir);
+  const std::string model_dir = trained_model_dir(options.model_dir);
   const std::string path = model_dir + NETWORK_FILE_NAME;
 
   const TrainingPhotos photos = list_training_photos(options.good_dir, options.blur_dir);

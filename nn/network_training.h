@@ -32,7 +32,7 @@ inline constexpr double NETWORK_INITIAL_WEIGHT_SCALE = 0.3;
 struct NetworkTrainingOptions {
   std::string good_dir = "good";  // sharp photos: the positive class
   std::string blur_dir = "blur";  // blurred photos
-  std::string model_dir;          // ends in '/'; empty: the default model directory
+  std::string model_dir;          // empty: the current directory
 };
 
 // The training samples: FEATURE_COUNT scaled values per sample, row after row.

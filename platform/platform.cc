@@ -191,6 +191,34 @@ ReplaceStatus replace_file(const std::string& path, const std::vector<std::uint8
   return ok ? ReplaceStatus::replaced : ReplaceStatus::write_failed;
 }
 
+std::string replace_file_problem(const std::string& path) {
+  std::string target = path;
+  if (char* real = ::realpath(path.c_str(), nullptr)) {
+    target = real;
+    std::free(real);
+  }
+  struct stat st;
+  if (::stat(target.c_str(), &st) == 0) {
+    const int probe = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (probe < 0) return std::strerror(errno);
+    ::close(probe);
+    if (!S_ISREG(st.st_mode)) return {};  // written in place
+  }
+  std::string tmp = target + ".tmpXXXXXX";
+  const int fd = ::mkstemp(tmp.data());
+  if (fd < 0) return std::strerror(errno);
+  ::close(fd);
+  ::unlink(tmp.c_str());
+  return {};
+}
+
+std::string list_directory_problem(const std::string& path) {
+  DIR* dir = ::opendir(path.c_str());
+  if (dir == nullptr) return std::strerror(errno);
+  ::closedir(dir);
+  return {};
+}
+
 int online_cores() {
   const long n = ::sysconf(_SC_NPROCESSORS_ONLN);
   return n > 0 ? static_cast<int>(n) : 1;

@@ -73,6 +73,16 @@ enum class ReplaceStatus {
 ReplaceStatus replace_file(const std::string& path, const std::vector<std::uint8_t>& bytes,
                            unsigned mode);
 
+// Why replace_file could not write `path`, found without changing anything: the
+// same opening of an existing file and the same temporary file beside it (created,
+// then removed at once). Empty when it could; else the system's reason, such as
+// "Permission denied" or "No such file or directory".
+std::string replace_file_problem(const std::string& path);
+
+// Why the folder `path` could not be listed: empty when it can be; else the
+// system's reason ("No such file or directory", "Not a directory", ...).
+std::string list_directory_problem(const std::string& path);
+
 // Number of processors online (at least 1).
 int online_cores();
 

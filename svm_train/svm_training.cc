@@ -101,8 +101,7 @@ void evaluate_folder(const std::string& folder, const SvmModel& model, RandomSta
 int run_svm_training(const SvmTrainingOptions& options, RandomState& rs, std::FILE* out,
                      std::FILE* err) {
   start_imaging_library();
-  const std::string model_dir =
-      options.model_dir.empty() ? default_model_dir() : as_model_dir(options.model_dir);
+  const std::string model_dir = trained_model_dir(options.model_dir);
   const std::string model_path = model_dir + svm_model_file_name();
 
   const TrainingPhotos photos = list_training_photos(options.good_dir, options.blur_dir);
@@ -149,7 +148,8 @@ int run_svm_training(const SvmTrainingOptions& options, RandomState& rs, std::FI
     report_problem(out, err, PROGRAM_NAME, "cannot write model file " + model_path);
     exit_code = EXIT_NOT_TRAINED;
   }
-  // The folders lie directly under the model directory, which ends in '/'.
+  // The folders lie directly under the model directory, which is empty (the
+  // current directory) or ends in '/'.
   evaluate_folder(model_dir + "blur", model, rs, out);
   evaluate_folder(model_dir + "good", model, rs, out);
   release_svm_model(model);

@@ -28,7 +28,7 @@ inline constexpr std::uint64_t KERNEL_CACHE_MAX_BYTES = std::uint64_t{1} << 30;
 struct SvmTrainingOptions {
   std::string good_dir = "good";  // sharp photos: the -1 class
   std::string blur_dir = "blur";  // blurred photos: the +1 class
-  std::string model_dir;          // empty: the default model directory
+  std::string model_dir;          // empty: the current directory
 };
 
 // The training samples in the order the solver sees them.

@@ -1,10 +1,13 @@
 #include "train/train_command.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "build_config.h"
+#include "nn/assessor.h"
 #include "nn/network_training.h"
+#include "platform/platform.h"
 #include "scoring/model_dir.h"
 #include "scoring/random.h"
 #include "svm_train/self_test.h"
@@ -24,9 +27,11 @@ constexpr const char* USAGE_TEXT =
     "                    [--model-dir=DIR]\n"
     "Trains the linear blur model on the photographs of the folders good/ (sharp)\n"
     "and blur/ (blurred) of the current directory, writes it into the model\n"
-    "directory as test_30-10_0.75-0.0001=15-1-12000=e10.svm and scores the model\n"
-    "directory's blur/ and good/ folders with it (lumvet --model=FILE scores with\n"
-    "such a file); or runs the solver self-test on a fixed toy problem.\n"
+    "directory (the current directory unless --model-dir is given) as\n"
+    "test_30-10_0.75-0.0001=15-1-12000=e10.svm and scores the model directory's\n"
+    "blur/ and good/ folders with it (lumvet --model=FILE scores with such a\n"
+    "file); or runs the solver self-test on a fixed toy problem. The folders and\n"
+    "the model file are checked before any photograph is read.\n"
     "  --selftest   run the solver self-test and print its three result lines\n"
     "  --network    train the network that lumqet uses, on the same folders, and\n"
     "               write it into the model directory\n"
@@ -35,7 +40,8 @@ constexpr const char* USAGE_TEXT =
     "               sharpness.lvsm (lumvet --assessor=sharpness --model=FILE uses it)\n"
     "  --assessor=contrast     the default: the linear contrast model\n"
     "  --good=DIR, --blur=DIR  read the sharp and blurred photographs from DIR\n"
-    "  --model-dir=DIR         write the model or network file into DIR\n"
+    "  --model-dir=DIR         write the model or network file into DIR instead of\n"
+    "                          the current directory\n"
     "  --seed=N     start the random state at N (-2147483648 to 2147483647)\n"
     "               instead of the clock, to reproduce a run\n"
     "  --help       print this text\n"
@@ -64,10 +70,12 @@ bool take_assessor(const std::string& value, TrainOptions& options, std::string&
 }
 
 bool take_good(const std::string& value, TrainOptions& options, std::string& error) {
+  options.good_named = true;
   return take_path_value("good", value, options.good_dir, error);
 }
 
 bool take_blur(const std::string& value, TrainOptions& options, std::string& error) {
+  options.blur_named = true;
   return take_path_value("blur", value, options.blur_dir, error);
 }
 
@@ -88,6 +96,21 @@ constexpr OptionRow<TrainOptions> OPTIONS[] = {
 };
 
 }  // namespace
+
+std::string training_setup_problem(const TrainOptions& options, const std::string& model_path) {
+  // A missing default folder is an empty class (training goes on with the other);
+  // a folder named on the command line must be there.
+  const std::pair<const std::string&, bool> folders[] = {{options.good_dir, options.good_named},
+                                                         {options.blur_dir, options.blur_named}};
+  for (const auto& [folder, named] : folders) {
+    if (!named && platform::path_kind(folder) == platform::PathKind::missing) continue;
+    const std::string problem = platform::list_directory_problem(folder);
+    if (!problem.empty()) return "cannot read folder " + folder + ": " + problem;
+  }
+  const std::string problem = platform::replace_file_problem(model_path);
+  if (!problem.empty()) return "cannot write model file " + model_path + ": " + problem;
+  return {};
+}
 
 bool parse_train_options(int argc, char** argv, TrainOptions& options, std::string& error) {
   return parse_program_options(std::vector<std::string>(argv, argv + argc), OPTIONS, options,
@@ -115,6 +138,31 @@ int run_train_main(int argc, char** argv, std::FILE* out, std::FILE* err) {
     return EXIT_BAD_OPTION;
   }
 
+  // Every mode but the self-test writes a file from photos: both must be usable
+  // before a single photo is read.
+  const std::string model_dir = trained_model_dir(options.model_dir);
+  std::string model_path = model_dir;
+  switch (options.mode) {
+    case TrainMode::self_test:
+      break;
+    case TrainMode::network:
+      model_path += NETWORK_FILE_NAME;
+      break;
+    case TrainMode::sharpness:
+      model_path += SHARPNESS_MODEL_FILE_NAME;
+      break;
+    case TrainMode::svm_training:
+      model_path += svm_model_file_name();
+      break;
+  }
+  if (options.mode != TrainMode::self_test) {
+    const std::string problem = training_setup_problem(options, model_path);
+    if (!problem.empty()) {
+      report_problem(out, err, PROGRAM_NAME, problem);
+      return EXIT_NOT_TRAINED;
+    }
+  }
+
   RandomState rs;
   if (options.seed) {
     rs.value = *options.seed;
@@ -131,16 +179,14 @@ int run_train_main(int argc, char** argv, std::FILE* out, std::FILE* err) {
       NetworkTrainingOptions network;
       network.good_dir = options.good_dir;
       network.blur_dir = options.blur_dir;
-      if (!options.model_dir.empty()) network.model_dir = as_model_dir(options.model_dir);
+      network.model_dir = model_dir;
       return run_network_training(network, rs, out, err);
     }
     case TrainMode::sharpness: {
       SharpnessTrainingOptions sharpness;
       sharpness.good_dir = options.good_dir;
       sharpness.blur_dir = options.blur_dir;
-      sharpness.model_path = (options.model_dir.empty() ? default_model_dir()
-                                                        : as_model_dir(options.model_dir)) +
-                             SHARPNESS_MODEL_FILE_NAME;
+      sharpness.model_path = model_path;
       return run_sharpness_training(sharpness, rs, out, err);
     }
     case TrainMode::svm_training:
@@ -149,7 +195,7 @@ int run_train_main(int argc, char** argv, std::FILE* out, std::FILE* err) {
   SvmTrainingOptions training;
   training.good_dir = options.good_dir;
   training.blur_dir = options.blur_dir;
-  training.model_dir = options.model_dir;
+  training.model_dir = model_dir;
   return run_svm_training(training, rs, out, err);
 }
 

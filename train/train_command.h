@@ -26,7 +26,9 @@ struct TrainOptions : StartOptions {
   TrainMode mode = TrainMode::svm_training;
   std::string good_dir = "good";        // --good: the sharp photographs
   std::string blur_dir = "blur";        // --blur: the blurred photographs
-  std::string model_dir;                // --model-dir; empty: the default model directory
+  bool good_named = false;              // --good was given
+  bool blur_named = false;              // --blur was given
+  std::string model_dir;                // --model-dir; empty: the current directory
   std::vector<std::string> positional;  // arguments that are not long options
 };
 
@@ -35,6 +37,13 @@ struct TrainOptions : StartOptions {
 // to `positional`. On an unknown option, a missing or malformed value, or a value
 // given to a flag, returns false with a one-line description in `error`.
 bool parse_train_options(int argc, char** argv, TrainOptions& options, std::string& error);
+
+// Why a training run with `options` could not go ahead, found before any photo is
+// read: a training folder that cannot be listed ("cannot read folder DIR: reason";
+// the default good/ and blur/ may be missing, an empty class as ever, but a folder
+// named by --good or --blur must be there), or a model file at `model_path` that
+// could not be written ("cannot write model file PATH: reason"). Empty when none.
+std::string training_setup_problem(const TrainOptions& options, const std::string& model_path);
 
 // The whole program: reports go to `out`, problems as one line each on `err`.
 // Returns EXIT_DONE, EXIT_NOT_TRAINED or EXIT_BAD_OPTION (platform/exit_codes.h).

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/test_photos.h"
 #include "tests/support/test_support.h"
 
 namespace lumvet {
@@ -88,6 +89,60 @@ TEST(TrainProgram, OutputFailuresAreReported) {
         testing::run_program("/bin/sh", {"-c", "trap '' PIPE; " + command + " | true; true"});
     EXPECT_EQ(closed.err, "") << command;
   }
+}
+
+// Every training mode checks its folders and its model file before it reads a
+// single photo: one line, exit code 1, nothing printed, nothing written.
+TEST(TrainProgram, FailsBeforeReadingAPhoto) {
+  testing::ScopedTempDir dir;
+  testing::write_photo_folders(dir.file("good"), dir.file("blur"), 1, 64, 64);
+  testing::write_text(dir.file("file"), "");
+  const std::string program = testing::built_program("train/lumvet-train");
+  const std::vector<std::string> modes[] = {{}, {"--network"}, {"--assessor=sharpness"}};
+  for (const std::vector<std::string>& mode : modes) {
+    const std::string name = mode.empty() ? "contrast" : mode.front();
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--model-dir=none"}, "cannot write model file none/"},
+        {{"--model-dir=file"}, "cannot write model file file/"},
+        {{"--good=none"}, "cannot read folder none: No such file or directory"},
+        {{"--blur=file"}, "cannot read folder file: Not a directory"}};
+    for (auto [args, message] : cases) {
+      args.insert(args.begin(), mode.begin(), mode.end());
+      const RunResult r = testing::run_program(program, args, dir.path());
+      EXPECT_EQ(r.exit_code, EXIT_NOT_TRAINED) << name << " " << message;
+      EXPECT_EQ(r.out, "") << name << " " << message;
+      EXPECT_EQ(r.err.rfind("lumvet-train: " + message, 0), 0u) << name << " " << r.err;
+      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << name << " " << r.err;
+    }
+  }
+  std::vector<std::uint8_t> none;
+  EXPECT_EQ(testing::read_bytes(dir.file("sharpness.lvsm")), none);
+}
+
+// Without --model-dir a trained model goes into the current directory, never
+// into the installation; the default good/ and blur/ may still be missing.
+TEST(TrainProgram, WritesIntoTheCurrentDirectory) {
+  testing::ScopedTempDir dir;
+  testing::write_photo_folders(dir.file("good"), dir.file("blur"), 2, 96, 96);
+  const std::string program = testing::built_program("train/lumvet-train");
+  const RunResult r =
+      testing::run_program(program, {"--assessor=sharpness", "--seed=1"}, dir.path());
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.out.find("wrote sharpness.lvsm\n"), std::string::npos) << r.out;
+  EXPECT_FALSE(testing::read_bytes(dir.file("sharpness.lvsm")).empty());
+
+  // The contrast model, then the evaluation of ./blur and ./good.
+  const RunResult svm = testing::run_program(program, {"--seed=1"}, dir.path());
+  EXPECT_EQ(svm.exit_code, 0) << svm.err;
+  EXPECT_EQ(testing::read_bytes(dir.file("test_30-10_0.75-0.0001=15-1-12000=e10.svm")).size(),
+            252u);
+  EXPECT_NE(svm.out.find("/2 are blurred\n"), std::string::npos) << svm.out;
+
+  testing::ScopedTempDir only_blur;
+  testing::write_photo_folders(only_blur.file("x"), only_blur.file("blur"), 1, 64, 64);
+  const RunResult one_class =
+      testing::run_program(program, {"--assessor=sharpness"}, only_blur.path());
+  EXPECT_EQ(one_class.err.find("cannot read folder"), std::string::npos) << one_class.err;
 }
 
 }  // namespace
