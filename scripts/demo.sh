@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs lumvet on the bundled sample photos.
+# Installs what is missing, builds lumvet alone (not the tests or the other
+# programs) and runs it on the bundled sample photos.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh build
-echo "\$ lumvet -R samples"
-build/cli/lumvet -R samples
+LUMVET_SETUP_TARGET=lumvet scripts/setup.sh build
+echo
+echo "\$ lumvet --assessor=sharpness samples"
+build/cli/lumvet --assessor=sharpness samples
+echo
+echo "lumvet is build/cli/lumvet; scripts/test.sh builds everything and runs the tests."
