@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 PACKAGES=(
   build-essential cmake pkg-config
   libjpeg62-turbo-dev libpng-dev libgif-dev libtiff-dev libstb-dev
-  nlohmann-json3-dev libgtest-dev libjpeg-turbo-progs
+  nlohmann-json3-dev libgtest-dev libjpeg-turbo-progs libxxhash-dev parallel
 )
 
 missing=()
