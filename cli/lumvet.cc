@@ -45,6 +45,15 @@ constexpr const char* LONG_OPTIONS_TEXT =
     "  --model=FILE     score with the model file FILE that lumvet-train wrote\n"
     "  --jobs=N         score a folder's photos on N threads (default: every core);\n"
     "                   the output is the same for every N\n"
+    "  --all-paths      score every path given, in order, not only the first\n"
+    "  --files-from=FILE  score the paths listed in FILE, one per line ('-': standard\n"
+    "                   input), after any given on the command line\n"
+    "  -0, --null       the list is separated by NUL bytes (find -print0)\n"
+    "  --ext=LIST       names a folder scan takes, e.g. jpg,jpeg,png (default jpg)\n"
+    "  --print0         print only the paths of listed photos, each ended by a NUL\n"
+    "  --seed-per-photo draw each photo's patches from the seed and the photo's bytes,\n"
+    "                   so that it scores the same in any folder, order or list\n"
+    "  --quiet          no progress line and no hints on a terminal\n"
     "  --help           print this text\n"
     "  --version        print the version\n";
 
