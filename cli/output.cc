@@ -1,6 +1,7 @@
 #include "cli/output.h"
 
 #include <cerrno>
+#include <cstring>
 
 #include <nlohmann/json.hpp>
 
@@ -26,8 +27,30 @@ void put(ScoreSink& sink, const std::string& text) {
   finish_line(sink);
 }
 
+// The path with tab, newline and backslash written as \t, \n and \\, and a newline.
+void append_tsv_path(std::string& line, const std::string& path) {
+  for (const char c : path) {
+    switch (c) {
+      case '\t':
+        line += "\\t";
+        break;
+      case '\n':
+        line += "\\n";
+        break;
+      case '\\':
+        line += "\\\\";
+        break;
+      default:
+        line += c;
+    }
+  }
+  line += '\n';
+}
+
 void write_record(ScoreSink& sink, const std::string& path, const FileScore& score) {
-  if (sink.format == OutputFormat::tsv) {
+  if (sink.format == OutputFormat::print0) {
+    if (is_listed(sink, score)) put(sink, path + '\0');
+  } else if (sink.format == OutputFormat::tsv) {
     put(sink, tsv_record(path, score));
   } else {
     put(sink, json_record(path, score));
@@ -48,6 +71,7 @@ void write_single_result(ScoreSink& sink, const std::string& path, const FileSco
       write_record(sink, path, score);
       break;
     case OutputFormat::jsonl:
+    case OutputFormat::print0:
       write_record(sink, path, score);
       break;
   }
@@ -80,6 +104,28 @@ void write_folder_summary(ScoreSink& sink, std::int32_t listed_count, std::int32
   finish_line(sink);
 }
 
+void write_missing_entry(ScoreSink& sink, const std::string& path, int error) {
+  if (sink.format == OutputFormat::tsv) {
+    std::string line = "0\tmissing\t";
+    append_tsv_path(line, path);
+    put(sink, line);
+  } else if (sink.format == OutputFormat::jsonl) {
+    nlohmann::ordered_json record;
+    record["path"] = path;
+    record["score"] = 0;
+    record["decoded"] = false;
+    record["status"] = "missing";
+    if (!is_valid_utf8(path)) record["path_bytes"] = base64_encode(path);
+    std::string line =
+        record.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    put(sink, line + '\n');
+  } else if (sink.err != nullptr) {
+    std::fflush(sink.out);
+    std::fprintf(sink.err, "lumvet: %s: %s\n", path.c_str(), std::strerror(error));
+    std::fflush(sink.err);
+  }
+}
+
 bool sink_broken(ScoreSink& sink) {
   if (sink.write_errno == 0 && platform::output_reader_gone(sink.out)) sink.write_errno = EPIPE;
   return sink.write_errno != 0;
@@ -88,22 +134,7 @@ bool sink_broken(ScoreSink& sink) {
 std::string tsv_record(const std::string& path, const FileScore& score) {
   std::string line = std::to_string(score.score);
   line += score.decoded ? "\tok\t" : "\tundecodable\t";
-  for (const char c : path) {
-    switch (c) {
-      case '\t':
-        line += "\\t";
-        break;
-      case '\n':
-        line += "\\n";
-        break;
-      case '\\':
-        line += "\\\\";
-        break;
-      default:
-        line += c;
-    }
-  }
-  line += '\n';
+  append_tsv_path(line, path);
   return line;
 }
 

@@ -16,6 +16,7 @@ struct ScoreSink {
   OutputFormat format = OutputFormat::text;
   std::int32_t threshold = LIST_THRESHOLD;  // text mode lists scores above this
   int write_errno = 0;                      // errno of the first failed write; 0 if none
+  std::FILE* err = nullptr;                 // where text and print0 report missing paths
 };
 
 // A photo is listed in the text mode (and counted in `listed_count`) when its
@@ -25,16 +26,24 @@ inline bool is_listed(const ScoreSink& sink, const FileScore& score) {
 }
 
 // Single-file mode: "%d\n" with the score (0 when below 1) in the text mode; the
-// header and one record in TSV; one record in JSON Lines.
+// header and one record in TSV; one record in JSON Lines; in print0 the path and
+// a NUL byte when listed.
 void write_single_result(ScoreSink& sink, const std::string& path, const FileScore& score);
 
 // Folder mode. The header is "BLUR\tPATH\n" in the text mode and the TSV header
 // in TSV. A photo is written as "%d\t%s\n" in the text mode only when listed, as
-// a record in the other formats always. The summary "%d/%d are somewhat
+// a record in TSV and JSON Lines always, as the path and a NUL byte in print0
+// when listed. The summary "%d/%d are somewhat
 // blurred\n" belongs to the text mode alone.
 void write_folder_header(ScoreSink& sink);
 void write_folder_photo(ScoreSink& sink, const std::string& path, const FileScore& score);
 void write_folder_summary(ScoreSink& sink, std::int32_t listed_count, std::int32_t examined_count);
+
+// A path named on the command line or in a file list that cannot be found: in
+// TSV the record "0\tmissing\tPATH", in JSON Lines a record with "score":0,
+// "decoded":false and "status":"missing"; in the text and print0 formats the line
+// "lumvet: PATH: REASON" on the sink's `err` (REASON: strerror of `error`).
+void write_missing_entry(ScoreSink& sink, const std::string& path, int error);
 
 // True once output cannot reach its reader any more: a write failed, or standard
 // output is a pipe whose reading end has been closed. The scan then stops early.

@@ -44,6 +44,14 @@ void scan_photos_in_parallel(std::string& path, bool recurse, int jobs, const Ph
                              RandomState& rs, ScoreSink& sink,
                              std::uint64_t steps_per_photo = STEPS_PER_SCORED_FILE);
 
+// scan_entries on `jobs` worker threads (jobs >= 2), as scan_photos_in_parallel
+// scores a folder: the same output, counters and final RandomState as
+// scan_entries. A missing entry keeps its place in the order and draws nothing.
+void scan_entries_in_parallel(const EntrySource& source, int jobs, const PhotoScorer& score,
+                              std::int32_t& examined_count, std::int32_t& listed_count,
+                              RandomState& rs, ScoreSink& sink, std::uint64_t steps_per_photo,
+                              Progress* progress = nullptr);
+
 // scan_photos with score_image_file_checked (model, path, FEATURE_SCALE, rs).
 // With `jobs` above 1 the photos are scored on that many threads
 // (scan_photos_in_parallel); the output, the counters and the final RandomState

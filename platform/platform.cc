@@ -44,6 +44,16 @@ PathKind path_kind(const std::string& path) {
   return S_ISDIR(st.st_mode) ? PathKind::directory : PathKind::file;
 }
 
+PathKind path_kind(const std::string& path, int& error) {
+  struct stat st;
+  error = 0;
+  if (::stat(path.c_str(), &st) != 0) {
+    error = errno;
+    return PathKind::missing;
+  }
+  return S_ISDIR(st.st_mode) ? PathKind::directory : PathKind::file;
+}
+
 bool file_id(const std::string& path, FileId& id) {
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) return false;
@@ -108,6 +118,43 @@ std::int64_t elapsed_ms() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                process_start)
       .count();
+}
+
+std::FILE* open_input(const std::string& path, int& error) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st;
+  if (fd < 0 || ::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    error = fd < 0 ? errno : EISDIR;
+    if (fd >= 0) ::close(fd);
+    return nullptr;
+  }
+  std::FILE* f = ::fdopen(fd, "rb");
+  if (f == nullptr) {
+    error = errno;
+    ::close(fd);
+  }
+  return f;
+}
+
+bool read_record(std::FILE* in, char delimiter, std::string& record, int& error) {
+  record.clear();
+  error = 0;
+  errno = 0;
+  int c;
+  while ((c = ::getc_unlocked(in)) != EOF) {
+    if (c == static_cast<unsigned char>(delimiter)) return true;
+    record += static_cast<char>(c);
+  }
+  if (std::ferror(in)) {
+    error = errno != 0 ? errno : EIO;
+    return false;
+  }
+  return !record.empty();
+}
+
+bool is_terminal(std::FILE* f) {
+  const int fd = f != nullptr ? ::fileno(f) : -1;
+  return fd >= 0 && ::isatty(fd) == 1;
 }
 
 std::FILE* open_regular_file(const std::string& path) {

@@ -14,6 +14,8 @@ enum class PathKind { missing, file, directory };
 // What a path names, following symbolic links; `missing` when it does not exist or
 // cannot be queried.
 PathKind path_kind(const std::string& path);
+// The same, with the reason (an errno value) in `error` when the path is missing.
+PathKind path_kind(const std::string& path, int& error);
 
 // Device and inode of a folder, to recognise one reached twice through links.
 struct FileId {
@@ -52,6 +54,18 @@ std::int64_t elapsed_ms();
 // names something else (a directory, FIFO or device), so that no read can block
 // or run for ever.
 std::FILE* open_regular_file(const std::string& path);
+
+// Opens a file to read text from: anything readable but a folder (a regular
+// file, a FIFO, a terminal). Null with an errno value in `error` on failure.
+std::FILE* open_input(const std::string& path, int& error);
+
+// Reads the next record of `in` up to `delimiter` (not kept) or the end of the
+// input. False at the end of the input (no record) or on a read error, which sets
+// `error` to an errno value (else 0).
+bool read_record(std::FILE* in, char delimiter, std::string& record, int& error);
+
+// True when `f` is a terminal.
+bool is_terminal(std::FILE* f);
 
 // Reads a whole file. False when it cannot be opened or read.
 bool read_file(const std::string& path, std::vector<std::uint8_t>& bytes);

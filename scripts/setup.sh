@@ -9,7 +9,7 @@ PACKAGES=(
   build-essential cmake pkg-config
   libjpeg62-turbo-dev libpng-dev libgif-dev libtiff-dev libstb-dev
   libwebp-dev libheif-dev libraw-dev
-  nlohmann-json3-dev libgtest-dev libjpeg-turbo-progs scdoc
+  nlohmann-json3-dev libgtest-dev libjpeg-turbo-progs libxxhash-dev parallel scdoc
 )
 
 missing=()
