@@ -4,7 +4,10 @@
 
 _lumvet_options() {
   case "$1" in
-    lumvet) echo "-R --seed= --format= --assessor= --threshold= --jobs= --model= --raw= --help --version" ;;
+    lumvet)
+      echo "-R -0 --seed= --format= --assessor= --threshold= --jobs= --model= --raw= --all-paths" \
+        "--files-from= --null --ext= --print0 --seed-per-photo --quiet --help --version"
+      ;;
     lumvet-train) echo "--selftest --network --assessor= --good= --blur= --model-dir= --seed= --help --version" ;;
     lumqet) echo "--seed= --model-dir= --help --version" ;;
   esac
@@ -32,7 +35,8 @@ _lumvet_complete() {
       --format) words="text tsv jsonl" ;;
       --assessor) words="contrast sharpness" ;;
       --raw) words="preview develop" ;;
-      --model)
+      --ext) words="jpg jpeg png gif tif tiff bmp webp heic heif avif dng cr2 cr3 nef arw" ;;
+      --model | --files-from)
         compopt -o filenames 2>/dev/null
         mapfile -t COMPREPLY < <(compgen -f -P "$prefix" -- "$value")
         return 0

@@ -2,13 +2,14 @@
 # Runs the examples of the documentation and compares what they print with what
 # the documentation shows, so that the two cannot drift apart.
 #
-# An example is a fenced block (```) whose first line begins with "$ ": every
-# "$ COMMAND" line is run with bash, standard error joined to standard output, and
-# must print exactly the lines that follow it up to the next "$ " line or the end
-# of the block. "..." stands for any text, within a line or as whole lines.
+# An example is a fenced block (```, indented or not) whose first line begins
+# with "$ ": every "$ COMMAND" line is run with bash, standard error joined to
+# standard output, and must print exactly the lines that follow it up to the next
+# "$ " line or the end of the block. "..." stands for any text, within a line or as whole lines.
 # Commands run with the built programs first on PATH, in a fresh folder that holds
 # the repository's samples/ and training/ (as links); the commands of one file
-# share that folder, in order.
+# share that folder, in order. In manual page sources (.scd), "\X" stands for X,
+# as scdoc prints it.
 #
 # Usage: scripts/check_examples.sh BUILD_DIR FILE...
 set -uo pipefail
@@ -34,7 +35,7 @@ trap 'rm -rf "$work"' EXIT
 run_example() {  # file, line number, command, expected output
   local file=$1 line=$2 command=$3 expected=$4 actual pattern
   examples=$((examples + 1))
-  actual=$(cd "$folder" && bash -c "$command" 2>&1)
+  actual=$(cd "$folder" && bash -c "$command" 2>&1 </dev/null)
   pattern=$(as_pattern "$expected")
   # shellcheck disable=SC2053
   if [[ $actual != $pattern ]]; then
@@ -54,9 +55,16 @@ for file in "$@"; do
   mkdir -p "$folder"
   ln -s "$source_dir/samples" "$folder/samples"
   ln -s "$source_dir/training" "$folder/training"
-  in_block=0 example=0 command="" expected="" start=0 number=0
+  in_block=0 example=0 command="" expected="" start=0 number=0 indent=""
   while IFS= read -r text || [[ -n $text ]]; do
     number=$((number + 1))
+    # A block keeps the indentation of its opening fence (a block in a list item).
+    if ((in_block)); then
+      text=${text#"$indent"}
+    elif [[ $text =~ ^(\ *)'```' ]]; then
+      indent=${BASH_REMATCH[1]}
+      text=${text#"$indent"}
+    fi
     if [[ $text == '```'* ]]; then
       if ((in_block)); then
         [[ -n $command ]] && run_example "$file" "$start" "$command" "$expected"
@@ -72,6 +80,8 @@ for file in "$@"; do
       [[ $text == '$ '* ]] && example=1
     fi
     ((example)) || continue
+    # scdoc takes a backslash as an escape, in literal blocks too.
+    [[ $file == *.scd && $text == *\\* ]] && text=$(sed -E 's/\\(.)/\1/g' <<<"$text")
     if [[ $text == '$ '* ]]; then
       [[ -n $command ]] && run_example "$file" "$start" "$command" "$expected"
       command=${text#\$ } expected="" start=$number

@@ -37,14 +37,14 @@ Names long_options_in(const std::string& text) {
 }
 
 // The options --help describes: the first column of its indented lines that
-// begin with "--" (the text up to two blanks in a row).
+// begin with "-" (the text up to two blanks in a row).
 Names help_options(const std::string& program) {
   const std::string help = testing::run_program(testing::built_program(program), {"--help"}).out;
   Names names;
   std::istringstream lines(help);
   for (std::string line; std::getline(lines, line);) {
     const std::size_t start = line.find_first_not_of(' ');
-    if (start == 0 || start == std::string::npos || line.compare(start, 2, "--") != 0) continue;
+    if (start == 0 || start == std::string::npos || line[start] != '-') continue;
     const Names found = long_options_in(line.substr(start, line.find("  ", start) - start));
     names.insert(found.begin(), found.end());
   }
@@ -52,7 +52,7 @@ Names help_options(const std::string& program) {
 }
 
 // The options the manual page's OPTIONS section defines: its lines that begin
-// with "*--".
+// with "*-".
 Names man_options(const std::string& page) {
   const std::string text = read_text(SOURCE_DIR + "/docs/man/" + page + ".1.scd");
   const std::size_t begin = text.find("\n# OPTIONS\n");
@@ -61,7 +61,7 @@ Names man_options(const std::string& page) {
   Names names;
   std::istringstream lines(text.substr(begin, end - begin));
   for (std::string line; std::getline(lines, line);) {
-    if (line.rfind("*--", 0) != 0) continue;
+    if (line.rfind("*-", 0) != 0) continue;
     const Names found = long_options_in(line);
     names.insert(found.begin(), found.end());
   }
