@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli/options.h"
+#include "platform/text_coding.h"
 #include "scoring/file_scoring.h"
 
 namespace lumvet {
@@ -49,10 +50,5 @@ inline constexpr const char* TSV_HEADER = "score\tstatus\tpath\n";
 // that is not valid UTF-8 is written with each invalid byte sequence replaced by
 // U+FFFD, and its exact bytes follow, base64-encoded, as "path_bytes".
 std::string json_record(const std::string& path, const FileScore& score);
-
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool is_valid_utf8(const std::string& text);
-// Standard base64 (RFC 4648) with '=' padding.
-std::string base64_encode(const std::string& bytes);
 
 }  // namespace lumvet

@@ -22,9 +22,12 @@ struct SharpnessResult {
 // Measures the image file at `path` (any format the imaging library reads, at
 // full size, streamed through its luminance rows: no full-frame bitmap of a
 // JPEG is kept).
-SharpnessMeasure measure_sharpness_file(const std::string& path, bool& decoded,
-                                        std::int32_t& width, std::int32_t& height);
+// With `map`, also where the edges were measured (EdgeSlopeMeter::slope_map);
+// the measure is the same.
+SharpnessMeasure measure_sharpness_file(const std::string& path, bool& decoded, std::int32_t& width,
+                                        std::int32_t& height, SlopeMap* map = nullptr);
 
-SharpnessResult assess_sharpness_file(const std::string& path, const SharpnessModel& model);
+SharpnessResult assess_sharpness_file(const std::string& path, const SharpnessModel& model,
+                                      SlopeMap* map = nullptr);
 
 }  // namespace lumvet
