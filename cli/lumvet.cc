@@ -41,6 +41,9 @@ constexpr const char* LONG_OPTIONS_TEXT =
     "  --model=FILE     score with the model file FILE that lumvet-train wrote\n"
     "  --jobs=N         score a folder's photos on N threads (default: every core);\n"
     "                   the output is the same for every N\n"
+    "  --report=DIR     also write a report to open in a browser: DIR/index.html with\n"
+    "                   every photo's score, thumbnail and a 100% crop of the region\n"
+    "                   that decided its score\n"
     "  --help           print this text\n"
     "  --version        print the version\n";
 
@@ -102,6 +105,20 @@ int finish_output(std::FILE* out, std::FILE* err, int write_errno, int exit_code
   return platform::finish_output(out, err, PROGRAM_NAME, exit_code, write_errno);
 }
 
+// Writes the report's page once every photo is in it. A report that could not
+// be written completely is an output that could not be written.
+int finish_run(ReportWriter* report, std::FILE* out, std::FILE* err, int write_errno) {
+  int exit_code = EXIT_DONE;
+  if (report != nullptr) {
+    std::string error;
+    if (!finish_report(*report, error)) {
+      std::fprintf(err, "%s: %s\n", PROGRAM_NAME, error.c_str());
+      exit_code = EXIT_OUTPUT_FAILED;
+    }
+  }
+  return finish_output(out, err, write_errno, exit_code);
+}
+
 }  // namespace
 
 int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
@@ -128,9 +145,9 @@ int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
   SvmModel file_model;
   SharpnessModel sharpness_model;
   if (!options.model_file.empty()) {
-    const bool loaded =
-        sharpness ? load_sharpness_model_file(options.model_file, sharpness_model, error)
-                  : load_svm_model_file(options.model_file, file_model, error);
+    const bool loaded = sharpness
+                            ? load_sharpness_model_file(options.model_file, sharpness_model, error)
+                            : load_svm_model_file(options.model_file, file_model, error);
     if (!loaded) {
       report_problem(out, err, PROGRAM_NAME, error);
       return EXIT_BAD_OPTION;
@@ -149,12 +166,25 @@ int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
     return EXIT_USAGE;
   }
 
+  // The report folder must be usable before anything is scored.
+  ReportWriter report;
+  ReportWriter* report_sink = nullptr;
+  if (!options.report_dir.empty()) {
+    if (!open_report(options.report_dir, sharpness ? "sharpness" : "contrast", options.threshold,
+                     report, error)) {
+      report_problem(out, err, PROGRAM_NAME, error);
+      return EXIT_BAD_OPTION;
+    }
+    report_sink = &report;
+  }
+
   start_imaging_library();
   if (sharpness) {
     ScoreSink sink;
     sink.out = out;
     sink.format = options.format;
     sink.threshold = options.threshold;
+    sink.report = report_sink;
     if (choice.directory) {
       write_folder_header(sink);
       std::int32_t examined_count = 0;
@@ -165,10 +195,11 @@ int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
                             sink, jobs);
       if (!sink_broken(sink)) write_folder_summary(sink, listed_count, examined_count);
     } else {
-      const SharpnessResult r = assess_sharpness_file(choice.path, sharpness_model);
-      write_single_result(sink, choice.path, FileScore{r.score, r.decoded});
+      write_single_result(
+          sink, choice.path,
+          score_sharpness_photo(sharpness_model, choice.path, report_sink != nullptr));
     }
-    return finish_output(out, err, sink.write_errno, EXIT_DONE);
+    return finish_run(report_sink, out, err, sink.write_errno);
   }
   RandomState rs;
   if (options.seed) {
@@ -187,6 +218,7 @@ int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
   sink.out = out;
   sink.format = options.format;
   sink.threshold = options.threshold;
+  sink.report = report_sink;
   if (choice.directory) {
     write_folder_header(sink);
     std::int32_t examined_count = 0;
@@ -196,11 +228,11 @@ int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
     scan_folder(folder, model, examined_count, listed_count, choice.recurse, rs, sink, jobs);
     if (!sink_broken(sink)) write_folder_summary(sink, listed_count, examined_count);
   } else {
-    const FileScore score = score_image_file_checked(model, choice.path, FEATURE_SCALE, rs);
+    const FileScore score = score_contrast_photo(model, choice.path, rs, report_sink != nullptr);
     write_single_result(sink, choice.path, score);
   }
   release_svm_model(model);
-  return finish_output(out, err, sink.write_errno, EXIT_DONE);
+  return finish_run(report_sink, out, err, sink.write_errno);
 }
 
 }  // namespace lumvet

@@ -49,6 +49,10 @@ bool take_model(const std::string& value, LongOptions& options, std::string& err
   return take_path_value("model", value, options.model_file, error);
 }
 
+bool take_report(const std::string& value, LongOptions& options, std::string& error) {
+  return take_path_value("report", value, options.report_dir, error);
+}
+
 constexpr OptionRow<LongOptions> OPTIONS[] = {
     {{"seed", true}, take_seed<LongOptions>},
     {{"format", true}, take_format},
@@ -56,6 +60,7 @@ constexpr OptionRow<LongOptions> OPTIONS[] = {
     {{"model", true}, take_model},
     {{"jobs", true}, take_jobs},
     {{"assessor", true}, take_assessor},
+    {{"report", true}, take_report},
     {{"help", false}, take_help<LongOptions>},
     {{"version", false}, take_version<LongOptions>},
 };

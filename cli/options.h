@@ -27,6 +27,7 @@ struct LongOptions : StartOptions {
   Assessor assessor = Assessor::contrast;    // --assessor=contrast|sharpness
   std::string model_file;                    // --model=FILE: score with this model file
   std::int32_t jobs = 0;                     // --jobs=N: threads scoring a folder; 0 = every core
+  std::string report_dir;                    // --report=DIR: also write a visual report there
 };
 
 // Most threads --jobs accepts.

@@ -37,6 +37,7 @@ void write_record(ScoreSink& sink, const std::string& path, const FileScore& sco
 }  // namespace
 
 void write_single_result(ScoreSink& sink, const std::string& path, const FileScore& score) {
+  if (sink.report != nullptr) add_report_photo(*sink.report, path, score);
   switch (sink.format) {
     case OutputFormat::text:
       errno = 0;
@@ -64,6 +65,7 @@ void write_folder_header(ScoreSink& sink) {
 }
 
 void write_folder_photo(ScoreSink& sink, const std::string& path, const FileScore& score) {
+  if (sink.report != nullptr) add_report_photo(*sink.report, path, score);
   if (sink.format != OutputFormat::text) {
     write_record(sink, path, score);
   } else if (is_listed(sink, score)) {

@@ -8,6 +8,7 @@
 
 #include "cli/options.h"
 #include "platform/text_coding.h"
+#include "report/report.h"
 #include "scoring/file_scoring.h"
 
 namespace lumvet {
@@ -17,6 +18,10 @@ struct ScoreSink {
   OutputFormat format = OutputFormat::text;
   std::int32_t threshold = LIST_THRESHOLD;  // text mode lists scores above this
   int write_errno = 0;                      // errno of the first failed write; 0 if none
+  // --report: every photo written to the sink also goes to the report, in the
+  // same order, whatever the format. Null when no report is asked for; the
+  // scorers then gather no evidence.
+  ReportWriter* report = nullptr;
 };
 
 // A photo is listed in the text mode (and counted in `listed_count`) when its
@@ -24,6 +29,8 @@ struct ScoreSink {
 inline bool is_listed(const ScoreSink& sink, const FileScore& score) {
   return score.score > sink.threshold;
 }
+
+// Both writers below hand the photo to the sink's report, when there is one.
 
 // Single-file mode: "%d\n" with the score (0 when below 1) in the text mode; the
 // header and one record in TSV; one record in JSON Lines.

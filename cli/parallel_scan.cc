@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "report/evidence.h"
 #include "sharpness/assess.h"
 
 namespace lumvet {
@@ -196,7 +197,7 @@ class ParallelScan {
 
   const PhotoScorer& score_;
   const std::uint64_t steps_per_photo_;  // generator steps of a photo that decodes
-  RandomState committed_;  // the state after the last photo written
+  RandomState committed_;                // the state after the last photo written
   const std::size_t max_in_flight_;
   std::int32_t& examined_count_;
   std::int32_t& listed_count_;
@@ -217,8 +218,7 @@ void scan_photos_in_parallel(std::string& path, bool recurse, int jobs, const Ph
                              RandomState& rs, ScoreSink& sink, std::uint64_t steps_per_photo) {
   const std::size_t max_in_flight =
       static_cast<std::size_t>(jobs < 1 ? 1 : jobs) * PHOTOS_IN_FLIGHT_PER_JOB;
-  ParallelScan scan(score, rs, max_in_flight, examined_count, listed_count, sink,
-                    steps_per_photo);
+  ParallelScan scan(score, rs, max_in_flight, examined_count, listed_count, sink, steps_per_photo);
   if (scan.start_workers(jobs) == 0) {
     scan_photos(path, recurse, score, examined_count, listed_count, rs, sink);
     return;
@@ -227,11 +227,34 @@ void scan_photos_in_parallel(std::string& path, bool recurse, int jobs, const Ph
   rs = scan.finish();
 }
 
+FileScore score_contrast_photo(const SvmModel& model, const std::string& path, RandomState& rs,
+                               bool evidence) {
+  if (!evidence) return score_image_file_checked(model, path, FEATURE_SCALE, rs);
+  PatchEvidence patches;
+  FileScore result = score_image_file_with_evidence(model, path, FEATURE_SCALE, rs, patches);
+  if (result.decoded) result.evidence = contrast_evidence(path, patches);
+  return result;
+}
+
+FileScore score_sharpness_photo(const SharpnessModel& model, const std::string& path,
+                                bool evidence) {
+  if (!evidence) {
+    const SharpnessResult r = assess_sharpness_file(path, model);
+    return FileScore{r.score, r.decoded};
+  }
+  SlopeMap map;
+  const SharpnessResult r = assess_sharpness_file(path, model, &map);
+  FileScore result{r.score, r.decoded};
+  if (r.decoded) result.evidence = sharpness_evidence(path, r, map);
+  return result;
+}
+
 void scan_folder(std::string& path, const SvmModel& model, std::int32_t& examined_count,
                  std::int32_t& listed_count, bool recurse, RandomState& rs, ScoreSink& sink,
                  int jobs) {
-  const PhotoScorer score = [&model](const std::string& photo, RandomState& state) {
-    return score_image_file_checked(model, photo, FEATURE_SCALE, state);
+  const bool evidence = sink.report != nullptr;
+  const PhotoScorer score = [&model, evidence](const std::string& photo, RandomState& state) {
+    return score_contrast_photo(model, photo, state, evidence);
   };
   if (jobs > 1) {
     scan_photos_in_parallel(path, recurse, jobs, score, examined_count, listed_count, rs, sink);
@@ -243,14 +266,14 @@ void scan_folder(std::string& path, const SvmModel& model, std::int32_t& examine
 void scan_folder_sharpness(std::string& path, const SharpnessModel& model,
                            std::int32_t& examined_count, std::int32_t& listed_count, bool recurse,
                            ScoreSink& sink, int jobs) {
-  const PhotoScorer score = [&model](const std::string& photo, RandomState&) {
-    const SharpnessResult r = assess_sharpness_file(photo, model);
-    return FileScore{r.score, r.decoded};
+  const bool evidence = sink.report != nullptr;
+  const PhotoScorer score = [&model, evidence](const std::string& photo, RandomState&) {
+    return score_sharpness_photo(model, photo, evidence);
   };
   RandomState unused{0};  // the assessor draws nothing
   if (jobs > 1) {
-    scan_photos_in_parallel(path, recurse, jobs, score, examined_count, listed_count, unused,
-                            sink, 0);
+    scan_photos_in_parallel(path, recurse, jobs, score, examined_count, listed_count, unused, sink,
+                            0);
   } else {
     scan_photos(path, recurse, score, examined_count, listed_count, unused, sink);
   }
