@@ -349,9 +349,14 @@ bool read_jpeg_view(JpegJob* job) {
   *job->out = make_bitmap32(static_cast<std::int32_t>(x1 - x0), static_cast<std::int32_t>(y1 - y0));
   if (!job->out->pixels) return false;
   // libjpeg decodes whole iMCU columns: the crop it makes may start further left
-  // and be wider than asked.
-  JDIMENSION crop_x = static_cast<JDIMENSION>(x0);
-  JDIMENSION crop_width = static_cast<JDIMENSION>(x1 - x0);
+  // and be wider than asked. The chroma upsampling at a crop's edges lacks the
+  // columns beyond it, so the crop asked for has a margin of one iMCU column
+  // (at most 16 pixels) on either side.
+  const std::int64_t margin = 16;
+  const std::int64_t wide_x0 = std::max<std::int64_t>(0, x0 - margin);
+  const std::int64_t wide_x1 = std::min(scaled_width, x1 + margin);
+  JDIMENSION crop_x = static_cast<JDIMENSION>(wide_x0);
+  JDIMENSION crop_width = static_cast<JDIMENSION>(wide_x1 - wide_x0);
   if (crop_width < cinfo->output_width) jpeg_crop_scanline(cinfo, &crop_x, &crop_width);
   const std::size_t skip_left = static_cast<std::size_t>(x0) - crop_x;
   if (y0 > 0 &&

@@ -9,6 +9,8 @@ PACKAGES=(
   build-essential cmake pkg-config
   libjpeg62-turbo-dev libpng-dev libgif-dev libtiff-dev libstb-dev
   nlohmann-json3-dev libgtest-dev libjpeg-turbo-progs
+  # Tests only: the report is checked in a real headless browser.
+  chromium chromium-driver
 )
 
 missing=()
