@@ -1,13 +1,13 @@
 #include "report/evidence.h"
 
-#include <jpeglib.h>
-
 #include <algorithm>
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+
+#include <jpeglib.h>
 
 #include "imaging/imaging.h"
 
