@@ -12,6 +12,7 @@
 #include "build_config.h"
 #include "cli/options.h"
 #include "cli/output.h"
+#include "cli/parallel_scan.h"
 #include "cli/path_runs.h"
 #include "cli/photo_seed.h"
 #include "cli/progress.h"
@@ -57,6 +58,9 @@ constexpr const char* LONG_OPTIONS_TEXT =
     "  --seed-per-photo draw each photo's patches from the seed and the photo's bytes,\n"
     "                   so that it scores the same in any folder, order or list\n"
     "  --quiet          no progress line and no hints on a terminal\n"
+    "  --report=DIR     also write a report to open in a browser: DIR/index.html with\n"
+    "                   every photo's score, thumbnail and a 100% crop of the region\n"
+    "                   that decided its score\n"
     "  --help           print this text\n"
     "  --version        print the version\n";
 
@@ -147,6 +151,20 @@ struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
+// Writes the report's page once every photo is in it. A report that could not
+// be written completely is an output that could not be written.
+int finish_run(ReportWriter* report, std::FILE* out, std::FILE* err, int write_errno,
+               int exit_code) {
+  if (report != nullptr) {
+    std::string error;
+    if (!finish_report(*report, error)) {
+      std::fprintf(err, "%s: %s\n", PROGRAM_NAME, error.c_str());
+      exit_code = EXIT_OUTPUT_FAILED;
+    }
+  }
+  return finish_output(out, err, write_errno, exit_code);
+}
+
 }  // namespace
 
 int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
@@ -223,15 +241,27 @@ int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
     return EXIT_USAGE;
   }
 
+  // The report folder must be usable before anything is scored.
+  ReportWriter report;
+  ReportWriter* report_sink = nullptr;
+  if (!options.report_dir.empty()) {
+    if (!open_report(options.report_dir, sharpness ? "sharpness" : "contrast", options.threshold,
+                     report, error)) {
+      report_problem(out, err, PROGRAM_NAME, error);
+      return EXIT_BAD_OPTION;
+    }
+    report_sink = &report;
+  }
+
   start_imaging_library();
   const DecodeOptions decode{options.raw};
+  const bool evidence = report_sink != nullptr;
   SvmModel model;
   PhotoScoring scoring;
   RandomState rs{0};  // the sharpness assessor and --seed-per-photo draw nothing from it
   if (sharpness) {
-    scoring.score = [&sharpness_model, decode](const std::string& photo, RandomState&) {
-      const SharpnessResult r = assess_sharpness_file(photo, sharpness_model, decode);
-      return FileScore{r.score, r.decoded, r.source};
+    scoring.score = [&sharpness_model, evidence, decode](const std::string& photo, RandomState&) {
+      return score_sharpness_photo(sharpness_model, photo, evidence, decode);
     };
   } else {
     if (options.seed) {
@@ -250,8 +280,8 @@ int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
         return score_photo_seeded(model, photo, seed, decode);
       };
     } else {
-      scoring.score = [&model, decode](const std::string& photo, RandomState& state) {
-        return score_image_file_checked(model, photo, FEATURE_SCALE, state, decode, nullptr);
+      scoring.score = [&model, evidence, decode](const std::string& photo, RandomState& state) {
+        return score_contrast_photo(model, photo, state, evidence, decode);
       };
       scoring.steps_per_photo = STEPS_PER_SCORED_FILE;
     }
@@ -262,6 +292,7 @@ int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
   sink.err = err;
   sink.format = options.format;
   sink.threshold = options.threshold;
+  sink.report = report_sink;
   int exit_code = EXIT_DONE;
   if (!many && !choice.directory) {
     write_single_result(sink, choice.path, scoring.score(choice.path, rs));
@@ -304,7 +335,7 @@ int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
     }
   }
   if (!sharpness) release_svm_model(model);
-  return finish_output(out, err, sink.write_errno, exit_code);
+  return finish_run(report_sink, out, err, sink.write_errno, exit_code);
 }
 
 }  // namespace lumvet

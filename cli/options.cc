@@ -74,6 +74,10 @@ bool take_flag(const std::string&, LongOptions& options, std::string&) {
   return true;
 }
 
+bool take_report(const std::string& value, LongOptions& options, std::string& error) {
+  return take_path_value("report", value, options.report_dir, error);
+}
+
 constexpr OptionRow<LongOptions> OPTIONS[] = {
     {{"seed", true}, take_seed<LongOptions>},
     {{"format", true}, take_format},
@@ -89,6 +93,7 @@ constexpr OptionRow<LongOptions> OPTIONS[] = {
     {{"print0", false}, take_flag<&LongOptions::print0>},
     {{"quiet", false}, take_flag<&LongOptions::quiet>},
     {{"seed-per-photo", false}, take_flag<&LongOptions::seed_per_photo>},
+    {{"report", true}, take_report},
     {{"help", false}, take_help<LongOptions>},
     {{"version", false}, take_version<LongOptions>},
 };

@@ -38,6 +38,7 @@ struct LongOptions : StartOptions {
   bool print0 = false;                       // --print0: NUL-terminated paths of listed photos
   bool quiet = false;                        // --quiet: no progress and no hints
   bool seed_per_photo = false;               // --seed-per-photo
+  std::string report_dir;                    // --report=DIR: also write a visual report there
 };
 
 // Most threads --jobs accepts.

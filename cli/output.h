@@ -7,6 +7,8 @@
 #include <string>
 
 #include "cli/options.h"
+#include "platform/text_coding.h"
+#include "report/report.h"
 #include "scoring/file_scoring.h"
 
 namespace lumvet {
@@ -17,6 +19,10 @@ struct ScoreSink {
   std::int32_t threshold = LIST_THRESHOLD;  // text mode lists scores above this
   int write_errno = 0;                      // errno of the first failed write; 0 if none
   std::FILE* err = nullptr;                 // where text and print0 report missing paths
+  // --report: every photo written to the sink also goes to the report, in the
+  // same order, whatever the format. Null when no report is asked for; the
+  // scorers then gather no evidence.
+  ReportWriter* report = nullptr;
 };
 
 // A photo is listed in the text mode (and counted in `listed_count`) when its
@@ -24,6 +30,8 @@ struct ScoreSink {
 inline bool is_listed(const ScoreSink& sink, const FileScore& score) {
   return score.score > sink.threshold;
 }
+
+// Both writers below hand the photo to the sink's report, when there is one.
 
 // Single-file mode: "%d\n" with the score (0 when below 1) in the text mode; the
 // header and one record in TSV; one record in JSON Lines; in print0 the path and
@@ -59,10 +67,5 @@ inline constexpr const char* TSV_HEADER = "score\tstatus\tpath\n";
 // that is not valid UTF-8 is written with each invalid byte sequence replaced by
 // U+FFFD, and its exact bytes follow, base64-encoded, as "path_bytes".
 std::string json_record(const std::string& path, const FileScore& score);
-
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool is_valid_utf8(const std::string& text);
-// Standard base64 (RFC 4648) with '=' padding.
-std::string base64_encode(const std::string& bytes);
 
 }  // namespace lumvet

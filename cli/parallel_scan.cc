@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "report/evidence.h"
 #include "sharpness/assess.h"
 
 namespace lumvet {
@@ -267,11 +268,36 @@ void scan_entries_in_parallel(const EntrySource& source, int jobs, const PhotoSc
   rs = scan.finish();
 }
 
+FileScore score_contrast_photo(const SvmModel& model, const std::string& path, RandomState& rs,
+                               bool evidence, const DecodeOptions& decode) {
+  if (!evidence) return score_image_file_checked(model, path, FEATURE_SCALE, rs, decode, nullptr);
+  PatchEvidence patches;
+  FileScore result =
+      score_image_file_with_evidence(model, path, FEATURE_SCALE, rs, patches, decode);
+  if (result.decoded) result.evidence = contrast_evidence(path, patches);
+  return result;
+}
+
+FileScore score_sharpness_photo(const SharpnessModel& model, const std::string& path,
+                                bool evidence, const DecodeOptions& decode) {
+  if (!evidence) {
+    const SharpnessResult r = assess_sharpness_file(path, model, decode);
+    return FileScore{r.score, r.decoded, r.source};
+  }
+  SlopeMap map;
+  const SharpnessResult r = assess_sharpness_file(path, model, decode, &map);
+  FileScore result{r.score, r.decoded, r.source};
+  if (r.decoded) result.evidence = sharpness_evidence(path, r, map);
+  return result;
+}
+
 void scan_folder(std::string& path, const SvmModel& model, std::int32_t& examined_count,
                  std::int32_t& listed_count, bool recurse, RandomState& rs, ScoreSink& sink,
                  int jobs, const DecodeOptions& decode) {
-  const PhotoScorer score = [&model, decode](const std::string& photo, RandomState& state) {
-    return score_image_file_checked(model, photo, FEATURE_SCALE, state, decode, nullptr);
+  const bool evidence = sink.report != nullptr;
+  const PhotoScorer score = [&model, evidence, decode](const std::string& photo,
+                                                       RandomState& state) {
+    return score_contrast_photo(model, photo, state, evidence, decode);
   };
   if (jobs > 1) {
     scan_photos_in_parallel(path, recurse, jobs, score, examined_count, listed_count, rs, sink);
@@ -283,9 +309,9 @@ void scan_folder(std::string& path, const SvmModel& model, std::int32_t& examine
 void scan_folder_sharpness(std::string& path, const SharpnessModel& model,
                            std::int32_t& examined_count, std::int32_t& listed_count, bool recurse,
                            ScoreSink& sink, int jobs, const DecodeOptions& decode) {
-  const PhotoScorer score = [&model, decode](const std::string& photo, RandomState&) {
-    const SharpnessResult r = assess_sharpness_file(photo, model, decode);
-    return FileScore{r.score, r.decoded, r.source};
+  const bool evidence = sink.report != nullptr;
+  const PhotoScorer score = [&model, evidence, decode](const std::string& photo, RandomState&) {
+    return score_sharpness_photo(model, photo, evidence, decode);
   };
   RandomState unused{0};  // the assessor draws nothing
   if (jobs > 1) {

@@ -261,6 +261,63 @@ bool decode_image_rows(const std::string& path, ImageRowSink& sink, const Decode
   return true;
 }
 
+std::optional<Bitmap32> decode_image_preview(const std::string& path, std::int32_t max_width,
+                                             std::int32_t max_height, ImageSize& full_size) {
+  full_size = {};
+  ImageFormat format = ImageFormat::unknown;
+  FilePtr file = open_image(path, format);
+  if (!file) return std::nullopt;
+  Bitmap32 bitmap;
+  if (format == ImageFormat::jpeg) {
+    detail::JpegView view;
+    view.fit_width = max_width;
+    view.fit_height = max_height;
+    if (!detail::decode_jpeg_view(file.get(), view, bitmap, full_size)) return std::nullopt;
+  } else {
+    DecodeSource source = DecodeSource::image;
+    if (!decode_whole(file.get(), format, DecodeOptions{}, bitmap, source)) return std::nullopt;
+    full_size = {bitmap.width, bitmap.height};
+  }
+  if (bitmap.width > max_width || bitmap.height > max_height) {
+    return shrink_to_bitmap(bitmap, max_width, max_height);
+  }
+  return bitmap;
+}
+
+std::optional<Bitmap32> decode_image_region(const std::string& path, std::int32_t x, std::int32_t y,
+                                            std::int32_t width, std::int32_t height) {
+  if (width <= 0 || height <= 0) return std::nullopt;
+  ImageFormat format = ImageFormat::unknown;
+  FilePtr file = open_image(path, format);
+  if (!file) return std::nullopt;
+  Bitmap32 bitmap;
+  if (format == ImageFormat::jpeg) {
+    detail::JpegView view;
+    view.x = x;
+    view.y = y;
+    view.width = width;
+    view.height = height;
+    ImageSize size;
+    if (!detail::decode_jpeg_view(file.get(), view, bitmap, size)) return std::nullopt;
+    return bitmap;
+  }
+  DecodeSource source = DecodeSource::image;
+  if (!decode_whole(file.get(), format, DecodeOptions{}, bitmap, source)) return std::nullopt;
+  const std::int32_t x0 = std::clamp(x, 0, bitmap.width);
+  const std::int32_t y0 = std::clamp(y, 0, bitmap.height);
+  const std::int32_t x1 = static_cast<std::int32_t>(
+      std::clamp(std::int64_t{x} + width, std::int64_t{x0}, std::int64_t{bitmap.width}));
+  const std::int32_t y1 = static_cast<std::int32_t>(
+      std::clamp(std::int64_t{y} + height, std::int64_t{y0}, std::int64_t{bitmap.height}));
+  if (x1 <= x0 || y1 <= y0) return std::nullopt;
+  Bitmap32 part = make_bitmap32(x1 - x0, y1 - y0);
+  if (!part.pixels) return std::nullopt;
+  for (std::int32_t r = y0; r < y1; ++r) {
+    std::memcpy(part.row(r - y0), bitmap.row(r) + 4 * static_cast<std::size_t>(x0), part.stride());
+  }
+  return part;
+}
+
 void bgrx_to_luma(const std::uint8_t* bgrx, std::int32_t count, std::uint8_t* luma) {
   for (std::int32_t i = 0; i < count; ++i, bgrx += 4) {
     const std::uint32_t y = 19595u * bgrx[2] + 38470u * bgrx[1] + 7471u * bgrx[0] + 32768u;

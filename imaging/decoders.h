@@ -25,6 +25,23 @@ bool decode_jpeg(std::FILE* file, Bitmap32& out);
 bool decode_jpeg_rows(std::FILE* file, ImageRowSink& sink);
 // decode_jpeg_rows on a JPEG held in memory (a raw file's preview).
 bool decode_jpeg_memory_rows(const std::uint8_t* data, std::size_t size, ImageRowSink& sink);
+// Part of a JPEG at one of libjpeg's scales. With a box (fit_width and
+// fit_height above 0), the image is decoded at the smallest of the scales 1/8,
+// 2/8 ... 8/8 whose size still covers the image's size fitted to the box
+// (shrink_geometry); without one, at full size. Of that scaled image the region
+// x, y, width, height is kept, clamped to it (the whole image when width or
+// height is 0): only the rows down to the region's bottom, and the iMCU columns
+// it touches, are decoded. `image_size` receives the full size. The pixels are
+// BGRX as decode_jpeg's.
+struct JpegView {
+  std::int32_t fit_width = 0;
+  std::int32_t fit_height = 0;
+  std::int32_t x = 0;
+  std::int32_t y = 0;
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+};
+bool decode_jpeg_view(std::FILE* file, const JpegView& view, Bitmap32& out, ImageSize& image_size);
 bool decode_png(std::FILE* file, Bitmap32& out);
 bool decode_gif(std::FILE* file, Bitmap32& out);
 bool decode_tiff(std::FILE* file, Bitmap32& out);

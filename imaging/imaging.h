@@ -195,4 +195,20 @@ ImageSize shrink_geometry(std::int32_t width, std::int32_t height, std::int32_t 
 std::optional<Bitmap32> shrink_to_bitmap(const Bitmap32& source, std::int32_t max_width,
                                          std::int32_t max_height);
 
+// A small copy of an image for display, fitting max_width x max_height (never
+// enlarged). A JPEG is decoded at the smallest of libjpeg's scales 1/8 ... 8/8
+// that still covers the box, which skips most of the decoding work, and then
+// shrunk (shrink_to_bitmap); other formats are decoded whole and shrunk.
+// `full_size` receives the image's full size. Nothing when the file cannot be
+// decoded.
+std::optional<Bitmap32> decode_image_preview(const std::string& path, std::int32_t max_width,
+                                             std::int32_t max_height, ImageSize& full_size);
+
+// The pixels of the rectangle x, y, width, height of an image at full size,
+// clamped to the image. A JPEG is decoded only down to the rectangle's bottom
+// and only in the iMCU columns it touches. Nothing when the file cannot be
+// decoded or the rectangle misses the image.
+std::optional<Bitmap32> decode_image_region(const std::string& path, std::int32_t x, std::int32_t y,
+                                            std::int32_t width, std::int32_t height);
+
 }  // namespace lumvet

@@ -47,6 +47,10 @@ struct JpegJob {
   const std::uint8_t* memory;  // the source in memory
   std::size_t memory_size;
   ImageRowSink* sink;
+  const JpegView* view;      // decode_jpeg_view only
+  Bitmap32* out;             // decode_jpeg_view only
+  std::int32_t image_width;  // decode_jpeg_view: the full size
+  std::int32_t image_height;
 };
 
 [[noreturn]] void on_error_exit(j_common_ptr cinfo) {
@@ -300,6 +304,121 @@ bool decode_jpeg_memory_rows(const std::uint8_t* data, std::size_t size, ImageRo
   job.memory = data;
   job.memory_size = size;
   return run_jpeg_job(job, sink);
+}
+
+namespace {
+
+// The view's pixels, any libjpeg call may longjmp out of it. The output is
+// BGRX (or CMYK turned into BGRX) as for the full-frame decode.
+bool read_jpeg_view(JpegJob* job) {
+  j_decompress_ptr cinfo = &job->cinfo;
+  const JpegView& view = *job->view;
+  jpeg_create_decompress(cinfo);
+  cinfo->mem->max_memory_to_use = MAX_JPEG_MEMORY;
+  job->progress.progress_monitor = on_progress;
+  cinfo->progress = &job->progress;
+  jpeg_stdio_src(cinfo, job->file);
+  if (jpeg_read_header(cinfo, TRUE) != JPEG_HEADER_OK) return false;
+  if (!image_size_allowed(cinfo->image_width, cinfo->image_height)) return false;
+  bool cmyk = false;
+  switch (cinfo->jpeg_color_space) {
+    case JCS_GRAYSCALE:
+    case JCS_YCbCr:
+    case JCS_RGB:
+      cinfo->out_color_space = JCS_EXT_BGRX;
+      break;
+    case JCS_CMYK:
+    case JCS_YCCK:
+      cinfo->out_color_space = JCS_CMYK;
+      cmyk = true;
+      break;
+    default:
+      return false;
+  }
+  // The smallest of libjpeg's scales 1/8 ... 8/8 whose output still covers the
+  // box-fitted size; full size without a box.
+  const auto image_width = static_cast<std::int32_t>(cinfo->image_width);
+  const auto image_height = static_cast<std::int32_t>(cinfo->image_height);
+  ImageSize wanted{image_width, image_height};
+  if (view.fit_width > 0 && view.fit_height > 0) {
+    const ImageSize fitted =
+        shrink_geometry(image_width, image_height, view.fit_width, view.fit_height);
+    wanted.width = std::clamp(fitted.width, 1, image_width);
+    wanted.height = std::clamp(fitted.height, 1, image_height);
+  }
+  cinfo->scale_denom = 8;
+  for (unsigned eighths = 1; eighths <= 8; ++eighths) {
+    cinfo->scale_num = eighths;
+    jpeg_calc_output_dimensions(cinfo);
+    if (cinfo->output_width >= static_cast<JDIMENSION>(wanted.width) &&
+        cinfo->output_height >= static_cast<JDIMENSION>(wanted.height)) {
+      break;
+    }
+  }
+  jpeg_start_decompress(cinfo);
+  if (cinfo->output_components != 4) return false;
+  const auto scaled_width = static_cast<std::int64_t>(cinfo->output_width);
+  const auto scaled_height = static_cast<std::int64_t>(cinfo->output_height);
+  // The region, clamped to the scaled image; the whole image when none is set.
+  std::int64_t x0 = 0, y0 = 0, x1 = scaled_width, y1 = scaled_height;
+  if (view.width > 0 && view.height > 0) {
+    x0 = std::clamp<std::int64_t>(view.x, 0, scaled_width);
+    y0 = std::clamp<std::int64_t>(view.y, 0, scaled_height);
+    x1 = std::clamp<std::int64_t>(std::int64_t{view.x} + view.width, x0, scaled_width);
+    y1 = std::clamp<std::int64_t>(std::int64_t{view.y} + view.height, y0, scaled_height);
+  }
+  if (x1 <= x0 || y1 <= y0) return false;
+  *job->out = make_bitmap32(static_cast<std::int32_t>(x1 - x0), static_cast<std::int32_t>(y1 - y0));
+  if (!job->out->pixels) return false;
+  // libjpeg decodes whole iMCU columns: the crop it makes may start further left
+  // and be wider than asked. The chroma upsampling at a crop's edges lacks the
+  // columns beyond it, so the crop asked for has a margin of one iMCU column
+  // (at most 16 pixels) on either side.
+  const std::int64_t margin = 16;
+  const std::int64_t wide_x0 = std::max<std::int64_t>(0, x0 - margin);
+  const std::int64_t wide_x1 = std::min(scaled_width, x1 + margin);
+  JDIMENSION crop_x = static_cast<JDIMENSION>(wide_x0);
+  JDIMENSION crop_width = static_cast<JDIMENSION>(wide_x1 - wide_x0);
+  if (crop_width < cinfo->output_width) jpeg_crop_scanline(cinfo, &crop_x, &crop_width);
+  const std::size_t skip_left = static_cast<std::size_t>(x0) - crop_x;
+  if (y0 > 0 &&
+      jpeg_skip_scanlines(cinfo, static_cast<JDIMENSION>(y0)) != static_cast<JDIMENSION>(y0)) {
+    return false;
+  }
+  JSAMPARRAY row = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
+                                               cinfo->output_width * 4, 1);
+  for (std::int64_t y = y0; y < y1; ++y) {
+    if (jpeg_read_scanlines(cinfo, row, 1) != 1) return false;
+    if (cmyk) cmyk_row_to_bgrx(row[0], cinfo->output_width);
+    std::memcpy(job->out->row(static_cast<std::int32_t>(y - y0)), row[0] + 4 * skip_left,
+                job->out->stride());
+  }
+  job->image_width = image_width;
+  job->image_height = image_height;
+  return true;
+}
+
+bool run_jpeg_view(JpegJob* job) {
+  volatile bool ok = false;
+  if (setjmp(job->error.jump) == 0) ok = read_jpeg_view(job);
+  return ok;
+}
+
+}  // namespace
+
+bool decode_jpeg_view(std::FILE* file, const JpegView& view, Bitmap32& out, ImageSize& image_size) {
+  JpegJob job{};
+  job.file = file;
+  job.view = &view;
+  job.out = &out;
+  job.cinfo.err = jpeg_std_error(&job.error.pub);
+  job.error.pub.error_exit = on_error_exit;
+  job.error.pub.emit_message = on_emit_message;
+  job.error.pub.output_message = on_output_message;
+  const bool ok = run_jpeg_view(&job);
+  jpeg_destroy_decompress(&job.cinfo);
+  image_size = ok ? ImageSize{job.image_width, job.image_height} : ImageSize{};
+  return ok;
 }
 
 namespace {

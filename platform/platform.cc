@@ -266,6 +266,33 @@ std::string list_directory_problem(const std::string& path) {
   return {};
 }
 
+int write_file(const std::string& path, const std::vector<std::uint8_t>& bytes, unsigned mode) {
+  const int fd =
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, static_cast<mode_t>(mode));
+  if (fd < 0) return errno;
+  int error = write_all(fd, bytes.data(), bytes.size()) ? 0 : (errno != 0 ? errno : EIO);
+  if (::close(fd) != 0 && error == 0) error = errno;
+  return error;
+}
+
+int make_directories(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+  // The folder above first (none above "x" or "/x").
+  const std::size_t slash = path.find_last_not_of('/') == std::string::npos
+                                ? std::string::npos
+                                : path.find_last_of('/', path.find_last_not_of('/'));
+  if (slash != std::string::npos && slash > 0) {
+    const int above = make_directories(path.substr(0, slash));
+    if (above != 0) return above;
+  }
+  if (::mkdir(path.c_str(), 0777) == 0) return 0;
+  const int error = errno;
+  // Made meanwhile by someone else: as good.
+  if (error == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return 0;
+  return error;
+}
+
 int online_cores() {
   const long n = ::sysconf(_SC_NPROCESSORS_ONLN);
   return n > 0 ? static_cast<int>(n) : 1;

@@ -97,6 +97,17 @@ std::string replace_file_problem(const std::string& path);
 // system's reason ("No such file or directory", "Not a directory", ...).
 std::string list_directory_problem(const std::string& path);
 
+// Writes `bytes` to the file at `path`, created (with `mode` less the umask) or
+// truncated, without the temporary file and the flush to disk of replace_file:
+// for many small files whose loss in a crash costs nothing. 0 when written,
+// else the errno of the failure.
+int write_file(const std::string& path, const std::vector<std::uint8_t>& bytes, unsigned mode);
+
+// Creates the folder `path` and any missing folders above it (mode 0777 less the
+// umask). 0 when it exists as a folder afterwards, else the errno of the
+// failure (ENOTDIR when something else has that name).
+int make_directories(const std::string& path);
+
 // Number of processors online (at least 1).
 int online_cores();
 

@@ -1,9 +1,11 @@
 // Scoring and measuring image files: decode once, then draw patches.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "imaging/imaging.h"
@@ -13,12 +15,30 @@
 
 namespace lumvet {
 
+// What a visual report keeps of one photo, besides its score: made by the
+// report writer (report/), opaque here. Scoring never reads it.
+struct PhotoEvidence;
+
 struct FileScore {
   std::int32_t score = 0;  // (draw 1 + draw 2) / 2, truncated; 0 when not decoded
   bool decoded = false;
   // For a camera raw file, which of its pictures was scored (set by
   // score_image_file_checked as far as the decode got); image otherwise.
   DecodeSource source = DecodeSource::image;
+  // Null unless a report is being written.
+  std::shared_ptr<const PhotoEvidence> evidence = nullptr;
+};
+
+// Where a contrast score was measured: both draws' patches (draw 1's
+// FEATURE_COUNT, then draw 2's), their common side, and the standard deviation
+// of the luminance measured in each: the very values that went into the score.
+struct PatchEvidence {
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::int32_t side = 0;
+  std::array<std::int32_t, 2 * FEATURE_COUNT> x{};
+  std::array<std::int32_t, 2 * FEATURE_COUNT> y{};
+  std::array<double, 2 * FEATURE_COUNT> deviation{};
 };
 
 // The score of an image from its two draw scores: (s1 + s2) / 2 with the quotient
@@ -47,6 +67,11 @@ FileScore score_image_file_checked(const SvmModel& model, const std::string& pat
 // given, receives what the decode reported (format, and which raw path).
 FileScore score_image_file_checked(const SvmModel& model, const std::string& path, double scale,
                                    RandomState& rs, const DecodeOptions& options, DecodeInfo* info);
+// score_image_file_checked that also fills `evidence` when the photo decodes:
+// the same score, the same draws.
+FileScore score_image_file_with_evidence(const SvmModel& model, const std::string& path,
+                                         double scale, RandomState& rs, PatchEvidence& evidence,
+                                         const DecodeOptions& options = {});
 std::int32_t score_image_file(const SvmModel& model, const std::string& path, double scale,
                               RandomState& rs);
 

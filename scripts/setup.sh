@@ -10,6 +10,8 @@ PACKAGES=(
   libjpeg62-turbo-dev libpng-dev libgif-dev libtiff-dev libstb-dev
   libwebp-dev libheif-dev libraw-dev
   nlohmann-json3-dev libgtest-dev libjpeg-turbo-progs libxxhash-dev parallel scdoc
+  # Tests only: the report is checked in a real headless browser.
+  chromium chromium-driver
 )
 
 missing=()

@@ -24,11 +24,13 @@ struct SharpnessResult {
 // Measures the image file at `path` (any format the imaging library reads, at
 // full size, streamed through its luminance rows: no full-frame bitmap of a
 // JPEG is kept).
+// With `map`, also where the edges were measured (EdgeSlopeMeter::slope_map);
+// the measure is the same.
 SharpnessMeasure measure_sharpness_file(const std::string& path, bool& decoded, std::int32_t& width,
                                         std::int32_t& height, const DecodeOptions& options = {},
-                                        DecodeInfo* info = nullptr);
+                                        DecodeInfo* info = nullptr, SlopeMap* map = nullptr);
 
 SharpnessResult assess_sharpness_file(const std::string& path, const SharpnessModel& model,
-                                      const DecodeOptions& options = {});
+                                      const DecodeOptions& options = {}, SlopeMap* map = nullptr);
 
 }  // namespace lumvet

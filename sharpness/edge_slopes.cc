@@ -24,10 +24,11 @@ double log_ratio(float r) { return std::log(static_cast<double>(std::max(r, MIN_
 
 }  // namespace
 
-SlopeLevel::SlopeLevel(std::int32_t width, std::int32_t height)
+SlopeLevel::SlopeLevel(std::int32_t width, std::int32_t height, bool keep_map)
     : width_(width),
       tiles_x_(width >= 2 ? (width - 2) / SLOPE_TILE : 0),
-      tiles_y_(height >= 1 ? (height - 1) / SLOPE_TILE : 0) {
+      tiles_y_(height >= 1 ? (height - 1) / SLOPE_TILE : 0),
+      keep_map_(keep_map) {
   if (tiles_x_ == 0 || tiles_y_ == 0) {
     tiles_x_ = tiles_y_ = 0;
     return;
@@ -91,7 +92,10 @@ void SlopeLevel::close_tile_row(std::int32_t tile_row) {
       for (std::size_t d = 0; d < 4; ++d) steps[d] = std::max(steps[d], step_[d * span + x]);
     }
     const int range = hi - lo;
-    if (range < SLOPE_MIN_RANGE) continue;
+    if (range < SLOPE_MIN_RANGE) {
+      if (keep_map_) tile_means_.push_back(-1.0f);
+      continue;
+    }
     float sum = 0.0f;
     for (std::size_t d = 0; d < 4; ++d) {
       float r = static_cast<float>(steps[d]) / static_cast<float>(range);
@@ -99,6 +103,7 @@ void SlopeLevel::close_tile_row(std::int32_t tile_row) {
       ratios_[d].push_back(r);
       sum += r;
     }
+    if (keep_map_) tile_means_.push_back(sum / 4.0f);
     if (sum > sharpest_sum_) {
       sharpest_sum_ = sum;
       sharpest_ = {1 + t * SLOPE_TILE, tile_row * SLOPE_TILE, SLOPE_TILE};
@@ -107,6 +112,29 @@ void SlopeLevel::close_tile_row(std::int32_t tile_row) {
   std::fill(low_.begin(), low_.end(), 255);
   std::fill(high_.begin(), high_.end(), 0);
   std::fill(step_.begin(), step_.end(), 0);
+}
+
+SlopeMap SlopeLevel::map() const {
+  SlopeMap m;
+  if (tiles_x_ == 0 || tiles_y_ == 0) return m;
+  const std::int32_t per_x = (tiles_x_ + SLOPE_MAP_MAX_CELLS - 1) / SLOPE_MAP_MAX_CELLS;
+  const std::int32_t per_y = (tiles_y_ + SLOPE_MAP_MAX_CELLS - 1) / SLOPE_MAP_MAX_CELLS;
+  m.cols = (tiles_x_ + per_x - 1) / per_x;
+  m.rows = (tiles_y_ + per_y - 1) / per_y;
+  m.cell_width = per_x * SLOPE_TILE;
+  m.cell_height = per_y * SLOPE_TILE;
+  m.value.assign(static_cast<std::size_t>(m.cols) * static_cast<std::size_t>(m.rows), -1.0f);
+  const std::size_t known = tile_means_.size();
+  for (std::int32_t ty = 0; ty < tiles_y_; ++ty) {
+    for (std::int32_t tx = 0; tx < tiles_x_; ++tx) {
+      const std::size_t t = static_cast<std::size_t>(ty) * static_cast<std::size_t>(tiles_x_) +
+                            static_cast<std::size_t>(tx);
+      if (t >= known) return m;
+      float& cell = m.value[static_cast<std::size_t>(ty / per_y * m.cols + tx / per_x)];
+      cell = std::max(cell, tile_means_[t]);
+    }
+  }
+  return m;
 }
 
 float slope_quantile(std::vector<float> values, double q) {
@@ -133,11 +161,11 @@ const std::uint8_t* RowHalver::add_row(const std::uint8_t* row) {
   return h;
 }
 
-EdgeSlopeMeter::EdgeSlopeMeter(std::int32_t width, std::int32_t height)
+EdgeSlopeMeter::EdgeSlopeMeter(std::int32_t width, std::int32_t height, bool keep_map)
     : width_(width), height_(height) {
   std::int32_t w = width, h = height;
   for (int k = 0; k < SLOPE_LEVELS; ++k) {
-    levels_.emplace_back(w, h);
+    levels_.emplace_back(w, h, k == 0 && keep_map);
     if (k + 1 < SLOPE_LEVELS) halvers_.emplace_back(w);
     w /= 2;
     h /= 2;

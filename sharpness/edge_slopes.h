@@ -73,10 +73,28 @@ struct SharpnessMeasure {
   std::int32_t viewing_level = 0;  // 0 ... SLOPE_LEVELS - 1
 };
 
+// Most cells a side of a SlopeMap.
+inline constexpr std::int32_t SLOPE_MAP_MAX_CELLS = 32;
+
+// Where the full-size frame's edges are steep, for display: the tile grid
+// gathered into at most SLOPE_MAP_MAX_CELLS cells a side, each holding the
+// largest mean ratio (of the four directions, as `sharpest` ranks tiles) among
+// its tiles, or -1 where none of its tiles had contrast. Cell (c, r) covers the
+// pixels from x = origin_x + c * cell_width, y = r * cell_height on.
+struct SlopeMap {
+  std::int32_t cols = 0;
+  std::int32_t rows = 0;
+  std::int32_t origin_x = 1;
+  std::int32_t cell_width = 0;
+  std::int32_t cell_height = 0;
+  std::vector<float> value;  // cols * rows, row by row
+};
+
 // One level of the measure, fed one row at a time.
 class SlopeLevel {
  public:
-  SlopeLevel(std::int32_t width, std::int32_t height);
+  // With `keep_map`, every tile's mean ratio is kept for map().
+  SlopeLevel(std::int32_t width, std::int32_t height, bool keep_map = false);
   // Row y of the level, rows in order, `width` bytes each.
   void add_row(const std::uint8_t* row);
 
@@ -86,6 +104,8 @@ class SlopeLevel {
   std::int32_t tiles() const { return tiles_x_ * tiles_y_; }
   std::int32_t measured_tiles() const { return static_cast<std::int32_t>(ratios_[0].size()); }
   TileRegion sharpest() const { return sharpest_; }
+  // REQUIRES: made with keep_map, every row added.
+  SlopeMap map() const;
 
  private:
   void measure_row(std::int32_t y, const std::uint8_t* row, const std::uint8_t* below);
@@ -101,6 +121,8 @@ class SlopeLevel {
   std::array<std::vector<float>, 4> ratios_;
   TileRegion sharpest_;
   float sharpest_sum_ = -1.0f;
+  bool keep_map_ = false;
+  std::vector<float> tile_means_;  // with keep_map: per tile in tile order, -1 without contrast
 };
 
 // Rows of a level averaged over 2 x 2 pixels: every second row yields a row of
@@ -122,9 +144,12 @@ class RowHalver {
 // top to bottom.
 class EdgeSlopeMeter {
  public:
-  EdgeSlopeMeter(std::int32_t width, std::int32_t height);
+  // With `keep_map`, slope_map() can tell where the edges were measured; the
+  // measure itself is the same.
+  EdgeSlopeMeter(std::int32_t width, std::int32_t height, bool keep_map = false);
   void add_row(const std::uint8_t* luma);
   SharpnessMeasure finish() const;
+  SlopeMap slope_map() const { return levels_[0].map(); }
 
  private:
   std::int32_t width_;
