@@ -6,7 +6,7 @@ _lumvet_options() {
   case "$1" in
     lumvet)
       echo "-R -0 --seed= --format= --assessor= --threshold= --jobs= --model= --raw= --all-paths" \
-        "--files-from= --null --ext= --print0 --seed-per-photo --quiet --help --version"
+        "--files-from= --null --ext= --print0 --seed-per-photo --quiet --report= --help --version"
       ;;
     lumvet-train) echo "--selftest --network --assessor= --good= --blur= --model-dir= --seed= --help --version" ;;
     lumqet) echo "--seed= --model-dir= --help --version" ;;
@@ -41,7 +41,7 @@ _lumvet_complete() {
         mapfile -t COMPREPLY < <(compgen -f -P "$prefix" -- "$value")
         return 0
         ;;
-      --good | --blur | --model-dir)
+      --good | --blur | --model-dir | --report)
         compopt -o filenames 2>/dev/null
         mapfile -t COMPREPLY < <(compgen -d -P "$prefix" -- "$value")
         return 0

@@ -23,7 +23,7 @@ fail() {
 # dpkg-shlibdeps found the libraries the programs link.
 depends=$(dpkg-deb -f "$deb" Depends)
 for library in libc6 libstdc++6 libjpeg62-turbo libpng16-16 libgif7 libtiff6 libwebp7 \
-               libwebpdemux2 libheif1 libraw20; do
+               libwebpdemux2 libheif1 libraw20 libxxhash0; do
   [[ ", $depends" == *", $library "* ]] || fail "Depends lacks $library: $depends"
 done
 contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
