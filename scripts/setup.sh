@@ -5,14 +5,22 @@ set -euo pipefail
 
 cd "$(dirname "$0")/.."
 
+# What the programs need to build.
 PACKAGES=(
   build-essential cmake pkg-config
   libjpeg62-turbo-dev libpng-dev libgif-dev libtiff-dev libstb-dev
   libwebp-dev libheif-dev libraw-dev
-  nlohmann-json3-dev libgtest-dev libjpeg-turbo-progs libxxhash-dev parallel scdoc
-  # Tests only: the report is checked in a real headless browser.
-  chromium chromium-driver
+  nlohmann-json3-dev libxxhash-dev
 )
+# The manual pages and the tests. LUMVET_SETUP_PACKAGES=build leaves them out
+# (scripts/demo.sh, which builds lumvet alone without its tests).
+if [ "${LUMVET_SETUP_PACKAGES:-all}" != build ]; then
+  PACKAGES+=(
+    scdoc libgtest-dev libjpeg-turbo-progs parallel
+    # The report is checked in a real headless browser.
+    chromium chromium-driver
+  )
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

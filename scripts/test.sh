@@ -4,5 +4,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR="${1:-build}"
-scripts/setup.sh "$@"
+# The tests are built whatever an earlier run (scripts/demo.sh) configured.
+scripts/setup.sh "$BUILD_DIR" -DLUMVET_BUILD_TESTS=ON "${@:2}"
 ctest --test-dir "$BUILD_DIR" --output-on-failure -j"$(nproc)"
