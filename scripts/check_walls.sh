@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Checks the walls between the source folders against the README's wall table
+# Checks the walls between the source folders against the wall table in docs/internals.md
 # (section "Layout", the table whose header is "| Folder | May use |"):
 #   - every folder that builds a library has a row;
 #   - every quoted include "X/..." of a folder's sources names the folder itself
@@ -24,10 +24,10 @@ while IFS= read -r line; do
   folder=$(cut -d'|' -f2 <<<"$line" | tr -d ' `/')
   uses=$(cut -d'|' -f3 <<<"$line" | tr -d '`/' | tr ',' ' ')
   allowed[$folder]=" ${uses//—/} "
-done <README.md
+done <docs/internals.md
 
 if ((${#allowed[@]} == 0)); then
-  echo "check_walls: no wall table (| Folder | May use |) in README.md" >&2
+  echo "check_walls: no wall table (| Folder | May use |) in docs/internals.md" >&2
   exit 1
 fi
 
@@ -42,7 +42,7 @@ for cmake in */CMakeLists.txt; do
   folder=${cmake%/CMakeLists.txt}
   case $folder in tests | bench) continue ;; esac
   if grep -q 'add_library(lumvet_' "$cmake" && [[ -z ${allowed[$folder]+set} ]]; then
-    problem "$folder/ builds a library but has no row in the README's wall table"
+    problem "$folder/ builds a library but has no row in the wall table in docs/internals.md"
   fi
 done
 
@@ -72,7 +72,7 @@ for folder in "${!allowed[@]}"; do
 done
 
 if ((problems > 0)); then
-  echo "check_walls: $problems problem(s); the walls are drawn in README.md, section Layout" >&2
+  echo "check_walls: $problems problem(s); the walls are drawn in docs/internals.md, section Layout" >&2
   exit 1
 fi
 echo "check_walls: ${#allowed[@]} folders, every include and link within its walls"
