@@ -55,6 +55,93 @@ struct JpegJob {
 void on_emit_message(j_common_ptr, int) {}
 void on_output_message(j_common_ptr) {}
 
+// Reads a file through a block buffer, for count_jpeg_scans.
+struct ByteReader {
+  explicit ByteReader(std::FILE* f) : file(f) {}
+
+  std::FILE* file;
+  std::size_t at = 0;
+  std::size_t end = 0;
+  unsigned char block[65536];
+
+  bool fill() {
+    at = 0;
+    end = std::fread(block, 1, sizeof block, file);
+    return end > 0;
+  }
+  int next() {
+    if (at == end && !fill()) return -1;
+    return block[at++];
+  }
+  bool skip(std::size_t n) {
+    while (n > end - at) {
+      n -= end - at;
+      if (!fill()) return false;
+    }
+    at += n;
+    return true;
+  }
+  // Moves past the next 0xFF byte; false at the end of the file.
+  bool pass_ff() {
+    for (;;) {
+      if (at == end && !fill()) return false;
+      const void* ff = std::memchr(block + at, 0xFF, end - at);
+      if (ff != nullptr) {
+        at = static_cast<std::size_t>(static_cast<const unsigned char*>(ff) - block) + 1;
+        return true;
+      }
+      at = end;
+    }
+  }
+};
+
+// The scans (SOS markers) that libjpeg would read from the file, counted up to
+// limit + 1, from the file's start and without decoding: markers are found as
+// libjpeg finds them (segments skipped by their length, entropy-coded data
+// searched for the next marker that is not a stuffed zero or a restart marker),
+// until the end of the image. Where libjpeg would fail, counting stops, so the
+// count never exceeds libjpeg's.
+int count_jpeg_scans(ByteReader& in, int limit) {
+  if (in.next() != 0xFF || in.next() != 0xD8) return 0;
+  int scans = 0;
+  bool in_scan_data = false;
+  for (;;) {
+    if (!in.pass_ff()) return scans;
+    int marker = in.next();
+    while (marker == 0xFF) marker = in.next();
+    if (marker < 0) return scans;
+    // A stuffed zero, a stray 0xFF 0x00 between segments, a restart marker, or
+    // TEM: nothing follows them.
+    if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;
+    if (marker < 0xC0) {
+      if (in_scan_data) continue;  // resynchronisation skips it, or the decode fails
+      return scans;                // libjpeg fails on an unknown marker
+    }
+    if (marker == 0xD8 || marker == 0xD9) return scans;  // a second image start, or its end
+    in_scan_data = false;
+    const int high = in.next();
+    const int low = in.next();
+    if (low < 0 || (high << 8 | low) < 2) return scans;
+    if (!in.skip(static_cast<std::size_t>((high << 8 | low) - 2))) return scans;
+    if (marker == 0xDA) {
+      if (++scans > limit) return scans;
+      in_scan_data = true;
+    }
+  }
+}
+
+// Whether the file holds at most MAX_JPEG_SCANS scans; the file position is kept.
+// Each scan of a progressive file makes libjpeg walk the whole coefficient
+// buffer, so a file with too many is refused before its first scan is decoded
+// rather than when libjpeg reaches the scan past the limit.
+bool scan_count_allowed(std::FILE* file) {
+  const long position = std::ftell(file);
+  if (position < 0 || std::fseek(file, 0, SEEK_SET) != 0) return false;
+  ByteReader in(file);
+  const bool allowed = count_jpeg_scans(in, MAX_JPEG_SCANS) <= MAX_JPEG_SCANS;
+  return std::fseek(file, position, SEEK_SET) == 0 && allowed;
+}
+
 void on_progress(j_common_ptr cinfo) {
   if (cinfo->is_decompressor &&
       reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > MAX_JPEG_SCANS) {
@@ -201,6 +288,7 @@ bool read_jpeg(JpegJob* job) {
   // Before jpeg_start_decompress, which allocates per-width buffers and, for a
   // progressive file, the whole coefficient image.
   if (!image_size_allowed(cinfo->image_width, cinfo->image_height)) return false;
+  if (jpeg_has_multiple_scans(cinfo) && !scan_count_allowed(job->file)) return false;
 
   bool cmyk = false;
   switch (cinfo->jpeg_color_space) {

@@ -231,6 +231,38 @@ TEST_F(HostileInputTest, BmpDecodesIntoOneBuffer) {
       ::testing::ExitedWithCode(0), "");
 }
 
+// A progressive JPEG with its last scan repeated until it holds `scans` scans
+// (libjpeg warns about the repeated refinements and decodes them).
+std::vector<std::uint8_t> with_scans(const std::vector<std::uint8_t>& jpeg, int scans) {
+  std::size_t last = jpeg.size() - 2;
+  while (last > 0 && !(jpeg[last] == 0xFF && jpeg[last + 1] == 0xDA)) --last;
+  int held = 0;
+  for (std::size_t i = 0; i + 1 < jpeg.size(); ++i) held += jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA;
+  std::vector<std::uint8_t> out(jpeg.begin(), jpeg.end() - 2);  // without the EOI
+  for (; held < scans; ++held) out.insert(out.end(), jpeg.begin() + last, jpeg.end() - 2);
+  out.insert(out.end(), {0xFF, 0xD9});
+  return out;
+}
+
+// Every scan walks the whole coefficient buffer, so a file past the scan limit
+// is refused before libjpeg allocates that buffer or decodes a scan: here an
+// 8192 x 8192 one of 192 MB.
+TEST_F(HostileInputTest, TooManyScansAreRefusedBeforeDecoding) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::vector<std::uint8_t> small = jpeg_bytes(16, 16, true);
+  EXPECT_TRUE(quiet_decode(put("500.jpg", with_scans(small, 500))));
+  EXPECT_FALSE(quiet_decode(put("501.jpg", with_scans(small, 501))));
+  const std::string path = put("bomb.jpg", with_scans(patch_jpeg_size(small, 8192, 8192), 501));
+  EXPECT_EXIT(
+      {
+        const bool refused = !load_bitmap32(path).has_value();
+        rusage usage{};
+        ::getrusage(RUSAGE_SELF, &usage);
+        std::_Exit(refused && usage.ru_maxrss < 96 * 1024 ? 0 : 1);  // kilobytes
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
 TEST_F(HostileInputTest, TinyAndThinImagesDecodeAtTheirSize) {
   for (const auto& [w, h] : {std::pair{1, 1}, {14, 14}, {1, 800}, {800, 1}}) {
     ASSERT_TRUE(testing::write_jpeg(dir.file("thin.jpg"), testing::test_picture(w, h)));
