@@ -3,5 +3,9 @@
 #include <cstdio>
 
 #include "cli/lumvet.h"
+#include "platform/platform.h"
 
-int main(int argc, char** argv) { return lumvet::run_lumvet(argc, argv, stdout, stderr); }
+int main(int argc, char** argv) {
+  lumvet::platform::ignore_file_size_signal();
+  return lumvet::run_lumvet(argc, argv, stdout, stderr);
+}

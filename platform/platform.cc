@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -188,6 +189,8 @@ ReplaceStatus replace_file(const std::string& path, const std::vector<std::uint8
   if (!ok) ::unlink(tmp.c_str());
   return ok ? ReplaceStatus::replaced : ReplaceStatus::write_failed;
 }
+
+void ignore_file_size_signal() { ::signal(SIGXFSZ, SIG_IGN); }
 
 int online_cores() {
   const long n = ::sysconf(_SC_NPROCESSORS_ONLN);

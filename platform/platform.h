@@ -73,6 +73,12 @@ enum class ReplaceStatus {
 ReplaceStatus replace_file(const std::string& path, const std::vector<std::uint8_t>& bytes,
                            unsigned mode);
 
+// Makes a write beyond the file-size limit (ulimit -f) fail with EFBIG, like any
+// other failed write, instead of ending the process with SIGXFSZ: the program
+// then reports it with its documented exit code and leaves no temporary file.
+// Each program calls it before anything else.
+void ignore_file_size_signal();
+
 // Number of processors online (at least 1).
 int online_cores();
 

@@ -5,6 +5,7 @@
 #include "svm_train/train_command.h"
 
 int main(int argc, char** argv) {
+  lumvet::platform::ignore_file_size_signal();
   const int code = lumvet::run_train_main(argc, argv, stdout);
   return lumvet::platform::finish_output(stdout, stderr, "lumvet-train", code);
 }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
@@ -263,6 +264,46 @@ TEST(TrainProgram, OutputFailuresAreReported) {
     const auto closed =
         testing::run_program("/bin/sh", {"-c", "trap '' PIPE; " + command + " | true; true"});
     EXPECT_EQ(closed.err, "") << command;
+  }
+}
+
+// Under a file-size limit (ulimit -f) a write that passes it fails like any other
+// instead of ending the program with SIGXFSZ: standard output redirected to a
+// file gives exit code 1 with one line, and a model or network file that
+// cannot be written gives exit code 1, leaves the earlier file as it was and
+// no temporary file beside it.
+TEST(TrainProgram, FileSizeLimitIsAWriteFailure) {
+  TrainingTree tree(2, 0);
+  const std::string out = tree.dir.file("out.txt");
+  // Only the program runs under the limit; its standard error reaches r.out
+  // through a pipe.
+  const auto limited = [&](const std::string& command) {
+    return testing::run_program("/bin/bash", {"-c", "cd '" + tree.dir.path() +
+                                                        "' && set -o pipefail && (ulimit -f 0 && "
+                                                        "exec " +
+                                                        command + ") 2>&1 | cat"});
+  };
+  for (const std::string& command :
+       {testing::built_program("svm_train/lumvet-train") + " --selftest",
+        testing::built_program("nn/lumqet") + " --seed=1 /dev/null",
+        testing::built_program("cli/lumvet") + " --seed=1 --format=tsv -R " + tree.dir.path()}) {
+    const RunResult r = limited(command + " > " + out);
+    EXPECT_EQ(r.exit_code, 1) << command;
+    EXPECT_NE(r.out.find("cannot write output"), std::string::npos) << command << ": " << r.out;
+  }
+
+  const std::string network = tree.dir.file("m/test_30-15-1_0.5-0.05-1=15-1-12000=e15.nn");
+  for (const std::string& file : {tree.model_file(), network}) testing::write_text(file, "old");
+  for (const char* mode : {"", "--network "}) {
+    const RunResult r = limited(testing::built_program("svm_train/lumvet-train") + " " + mode +
+                                "--seed=3 --model-dir=m > /dev/null");
+    EXPECT_EQ(r.exit_code, 1) << mode << r.out;
+  }
+  for (const std::string& file : {tree.model_file(), network}) {
+    EXPECT_EQ(read_bytes(file), (std::vector<std::uint8_t>{'o', 'l', 'd'})) << file;
+  }
+  for (const auto& e : std::filesystem::directory_iterator(tree.dir.file("m"))) {
+    EXPECT_EQ(e.path().filename().string().find(".tmp"), std::string::npos) << e.path();
   }
 }
 
