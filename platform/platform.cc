@@ -35,6 +35,25 @@ bool write_all(int fd, const std::uint8_t* data, std::size_t size) {
   return true;
 }
 
+// The file that `path` names once symbolic links are followed, also when the
+// last link dangles (its target is to be created): the path itself when it is
+// no link, or when the links cannot be read or loop.
+std::string link_target(const std::string& path) {
+  std::string target = path;
+  for (int depth = 0; depth < 40; ++depth) {
+    struct stat st;
+    if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return target;
+    std::string link(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+    const ssize_t n = ::readlink(target.c_str(), link.data(), link.size());
+    if (n <= 0 || static_cast<std::size_t>(n) >= link.size()) return path;
+    link.resize(static_cast<std::size_t>(n));
+    const std::size_t slash = target.rfind('/');
+    if (link[0] != '/' && slash != std::string::npos) link = target.substr(0, slash + 1) + link;
+    target = link;
+  }
+  return path;
+}
+
 }  // namespace
 
 PathKind path_kind(const std::string& path) {
@@ -152,14 +171,8 @@ std::uint64_t file_size(std::FILE* f) {
 
 ReplaceStatus replace_file(const std::string& path, const std::vector<std::uint8_t>& bytes,
                            unsigned mode) {
-  std::string target = path;
+  const std::string target = link_target(path);
   struct stat st;
-  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    if (char* real = ::realpath(path.c_str(), nullptr)) {
-      target = real;
-      std::free(real);
-    }
-  }
   mode_t file_mode;
   if (::stat(target.c_str(), &st) == 0) {
     // The file must be one we could open for writing, as a plain overwrite would.

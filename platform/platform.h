@@ -68,8 +68,9 @@ enum class ReplaceStatus {
 // Writes `bytes` in place of the file at `path`. A regular file (or a path that
 // does not exist yet) is replaced through a temporary file beside it that is
 // renamed over it, so a failed write never leaves a truncated file; a symbolic link
-// is followed; an existing file keeps its permission bits, a new one gets `mode`
-// less the umask. Anything else (a device, a pipe) is written in place.
+// is followed, also one whose target does not exist yet, and stays a link; an
+// existing file keeps its permission bits, a new one gets `mode` less the umask.
+// Anything else (a device, a pipe) is written in place.
 ReplaceStatus replace_file(const std::string& path, const std::vector<std::uint8_t>& bytes,
                            unsigned mode);
 
