@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <vector>
 
-#include "cli/parallel_scan.h"
 #include "platform/platform.h"
 
 namespace lumvet {
@@ -77,19 +76,6 @@ void scan_photos(std::string& path, bool recurse, const PhotoScorer& score,
     write_folder_photo(sink, photo, result);
     return true;
   });
-}
-
-void scan_folder(std::string& path, const SvmModel& model, std::int32_t& examined_count,
-                 std::int32_t& listed_count, bool recurse, RandomState& rs, ScoreSink& sink,
-                 int jobs) {
-  const PhotoScorer score = [&model](const std::string& photo, RandomState& state) {
-    return score_image_file_checked(model, photo, FEATURE_SCALE, state);
-  };
-  if (jobs > 1) {
-    scan_photos_in_parallel(path, recurse, jobs, score, examined_count, listed_count, rs, sink);
-  } else {
-    scan_photos(path, recurse, score, examined_count, listed_count, rs, sink);
-  }
 }
 
 }  // namespace lumvet

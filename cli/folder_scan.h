@@ -46,12 +46,4 @@ void scan_photos(std::string& path, bool recurse, const PhotoScorer& score,
                  std::int32_t& examined_count, std::int32_t& listed_count, RandomState& rs,
                  ScoreSink& sink);
 
-// scan_photos with score_image_file_checked (model, path, FEATURE_SCALE, rs).
-// With `jobs` above 1 the photos are scored on that many threads
-// (scan_photos_in_parallel); the output, the counters and the final RandomState
-// are the same for every number of jobs.
-void scan_folder(std::string& path, const SvmModel& model, std::int32_t& examined_count,
-                 std::int32_t& listed_count, bool recurse, RandomState& rs, ScoreSink& sink,
-                 int jobs = 1);
-
 }  // namespace lumvet

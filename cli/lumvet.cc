@@ -8,27 +8,36 @@
 #include <vector>
 
 #include "build_config.h"
-#include "cli/folder_scan.h"
 #include "cli/options.h"
 #include "cli/output.h"
+#include "cli/parallel_scan.h"
 #include "imaging/imaging.h"
 #include "platform/platform.h"
+#include "platform/program_start.h"
 #include "scoring/constants.h"
 #include "scoring/file_scoring.h"
 #include "scoring/linear_model.h"
 #include "scoring/model_file.h"
 #include "scoring/random.h"
+#include "sharpness/assess.h"
+#include "sharpness/sharpness_model.h"
 
 namespace lumvet {
 
 namespace {
+
+constexpr const char* PROGRAM_NAME = "lumvet";
 
 constexpr const char* LONG_OPTIONS_TEXT =
     "\n"
     "Long options:\n"
     "  --seed=N         start the random generator at N, so that a run can be repeated\n"
     "  --format=FORMAT  text (default), or tsv or jsonl: one record per examined image\n"
-    "  --threshold=N    list photos scoring above N instead of 10 (text format)\n"
+    "  --threshold=N    list photos scoring above N instead of 10, or 50 with\n"
+    "                   --assessor=sharpness (text format)\n"
+    "  --assessor=NAME  contrast (default): the patch-contrast score described above;\n"
+    "                   sharpness: how steep the photo's edges are, scored 0-100 as the\n"
+    "                   chance in per cent that the photo is blurred (listed above 50)\n"
     "  --model=FILE     score with the model file FILE that lumvet-train wrote\n"
     "  --jobs=N         score a folder's photos on N threads (default: every core);\n"
     "                   the output is the same for every N\n"
@@ -90,7 +99,7 @@ PathChoice choose_path(const std::vector<std::string>& args, std::FILE* notes) {
 }
 
 int finish_output(std::FILE* out, std::FILE* err, int write_errno, int exit_code) {
-  return platform::finish_output(out, err, "lumvet", exit_code, write_errno);
+  return platform::finish_output(out, err, PROGRAM_NAME, exit_code, write_errno);
 }
 
 }  // namespace
@@ -101,7 +110,7 @@ int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
   std::vector<std::string> args;
   std::string error;
   if (!parse_long_options(all, options, args, error)) {
-    std::fprintf(err, "lumvet: %s\n", error.c_str());
+    report_problem(out, err, PROGRAM_NAME, error);
     return EXIT_BAD_OPTION;
   }
   if (options.help) {
@@ -110,16 +119,26 @@ int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
     return finish_output(out, err, 0, EXIT_DONE);
   }
   if (options.version) {
-    std::fprintf(out, "lumvet %s\n", LUMVET_VERSION);
+    print_version(out, PROGRAM_NAME, LUMVET_VERSION);
     return finish_output(out, err, 0, EXIT_DONE);
   }
 
   // A model file named by an option must be usable before anything else is done.
+  const bool sharpness = options.assessor == Assessor::sharpness;
   SvmModel file_model;
-  if (!options.model_file.empty() && !load_svm_model_file(options.model_file, file_model, error)) {
-    std::fprintf(err, "lumvet: %s\n", error.c_str());
-    return EXIT_BAD_OPTION;
+  SharpnessModel sharpness_model;
+  if (!options.model_file.empty()) {
+    const bool loaded =
+        sharpness ? load_sharpness_model_file(options.model_file, sharpness_model, error)
+                  : load_svm_model_file(options.model_file, file_model, error);
+    if (!loaded) {
+      report_problem(out, err, PROGRAM_NAME, error);
+      return EXIT_BAD_OPTION;
+    }
+  } else if (sharpness) {
+    sharpness_model = embedded_sharpness_model();
   }
+  if (sharpness && !options.threshold_given) options.threshold = SHARPNESS_LIST_THRESHOLD;
 
   // Standard output carries nothing but records in the machine-readable formats.
   std::FILE* notes = options.format == OutputFormat::text ? out : err;
@@ -131,6 +150,26 @@ int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
   }
 
   start_imaging_library();
+  if (sharpness) {
+    ScoreSink sink;
+    sink.out = out;
+    sink.format = options.format;
+    sink.threshold = options.threshold;
+    if (choice.directory) {
+      write_folder_header(sink);
+      std::int32_t examined_count = 0;
+      std::int32_t listed_count = 0;
+      std::string folder = choice.path;
+      const int jobs = options.jobs > 0 ? options.jobs : platform::online_cores();
+      scan_folder_sharpness(folder, sharpness_model, examined_count, listed_count, choice.recurse,
+                            sink, jobs);
+      if (!sink_broken(sink)) write_folder_summary(sink, listed_count, examined_count);
+    } else {
+      const SharpnessResult r = assess_sharpness_file(choice.path, sharpness_model);
+      write_single_result(sink, choice.path, FileScore{r.score, r.decoded});
+    }
+    return finish_output(out, err, sink.write_errno, EXIT_DONE);
+  }
   RandomState rs;
   if (options.seed) {
     rs.value = *options.seed;

@@ -4,13 +4,12 @@
 
 #include <cstdio>
 
+#include "platform/exit_codes.h"
+
 namespace lumvet {
 
-// Exit codes.
-inline constexpr int EXIT_DONE = 0;           // scored (whatever the scores are), --help, --version
-inline constexpr int EXIT_OUTPUT_FAILED = 1;  // standard output could not be written
-inline constexpr int EXIT_BAD_OPTION = 2;     // unknown or malformed long option
-inline constexpr int EXIT_USAGE = 100;        // no usable path: the usage text was printed
+// Exit codes (platform/exit_codes.h): EXIT_DONE, EXIT_OUTPUT_FAILED,
+// EXIT_BAD_OPTION and EXIT_USAGE.
 
 inline constexpr const char* USAGE_TEXT =
     "USAGE: lumvet [-R] path\n"

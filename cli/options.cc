@@ -1,48 +1,27 @@
 #include "cli/options.h"
 
-#include <iterator>
 #include <string_view>
-
-#include "platform/long_options.h"
 
 namespace lumvet {
 
 namespace {
 
-// Stores one option's value; false (with `error` set) when the value is unusable.
-using OptionHandler = bool (*)(const std::string& value, LongOptions& options, std::string& error);
-
-bool bad_value(std::string_view name, const std::string& value, std::string& error) {
-  error = "invalid value for --";
-  error += name;
-  error += ": '";
-  error += value;
-  error += "'";
-  return false;
-}
-
-bool handle_seed(const std::string& value, LongOptions& options, std::string& error) {
+bool take_threshold(const std::string& value, LongOptions& options, std::string& error) {
   const auto n = parse_int32(value);
-  if (!n) return bad_value("seed", value, error);
-  options.seed = *n;
-  return true;
-}
-
-bool handle_threshold(const std::string& value, LongOptions& options, std::string& error) {
-  const auto n = parse_int32(value);
-  if (!n) return bad_value("threshold", value, error);
+  if (!n) return invalid_value("threshold", value, error);
   options.threshold = *n;
+  options.threshold_given = true;
   return true;
 }
 
-bool handle_jobs(const std::string& value, LongOptions& options, std::string& error) {
+bool take_jobs(const std::string& value, LongOptions& options, std::string& error) {
   const auto n = parse_int32(value);
-  if (!n || *n < 1 || *n > MAX_JOBS) return bad_value("jobs", value, error);
+  if (!n || *n < 1 || *n > MAX_JOBS) return invalid_value("jobs", value, error);
   options.jobs = *n;
   return true;
 }
 
-bool handle_format(const std::string& value, LongOptions& options, std::string& error) {
+bool take_format(const std::string& value, LongOptions& options, std::string& error) {
   if (value == "text") {
     options.format = OutputFormat::text;
   } else if (value == "tsv") {
@@ -50,49 +29,36 @@ bool handle_format(const std::string& value, LongOptions& options, std::string& 
   } else if (value == "jsonl") {
     options.format = OutputFormat::jsonl;
   } else {
-    return bad_value("format", value, error);
+    return invalid_value("format", value, error);
   }
   return true;
 }
 
-bool handle_model(const std::string& value, LongOptions& options, std::string& error) {
-  if (value.empty()) return bad_value("model", value, error);
-  options.model_file = value;
+bool take_assessor(const std::string& value, LongOptions& options, std::string& error) {
+  if (value == "contrast") {
+    options.assessor = Assessor::contrast;
+  } else if (value == "sharpness") {
+    options.assessor = Assessor::sharpness;
+  } else {
+    return invalid_value("assessor", value, error);
+  }
   return true;
 }
 
-bool handle_help(const std::string&, LongOptions& options, std::string&) {
-  options.help = true;
-  return true;
+bool take_model(const std::string& value, LongOptions& options, std::string& error) {
+  return take_path_value("model", value, options.model_file, error);
 }
 
-bool handle_version(const std::string&, LongOptions& options, std::string&) {
-  options.version = true;
-  return true;
-}
-
-// clang-format off
-constexpr LongOption OPTIONS[] = {
-    {"seed", true},
-    {"format", true},
-    {"threshold", true},
-    {"model", true},
-    {"jobs", true},
-    {"help", false},
-    {"version", false},
+constexpr OptionRow<LongOptions> OPTIONS[] = {
+    {{"seed", true}, take_seed<LongOptions>},
+    {{"format", true}, take_format},
+    {{"threshold", true}, take_threshold},
+    {{"model", true}, take_model},
+    {{"jobs", true}, take_jobs},
+    {{"assessor", true}, take_assessor},
+    {{"help", false}, take_help<LongOptions>},
+    {{"version", false}, take_version<LongOptions>},
 };
-// The handler of each option of OPTIONS, in the same order.
-constexpr OptionHandler HANDLERS[] = {
-    handle_seed,
-    handle_format,
-    handle_threshold,
-    handle_model,
-    handle_jobs,
-    handle_help,
-    handle_version,
-};
-// clang-format on
-static_assert(std::size(HANDLERS) == std::size(OPTIONS));
 
 }  // namespace
 
@@ -100,10 +66,7 @@ bool parse_long_options(const std::vector<std::string>& args, LongOptions& optio
                         std::vector<std::string>& rest, std::string& error) {
   rest.clear();
   if (args.empty()) return true;
-  const auto take = [&options](std::size_t index, const std::string& value, std::string& problem) {
-    return HANDLERS[index](value, options, problem);
-  };
-  if (!split_long_options(args, OPTIONS, "", take, rest, error)) return false;
+  if (!parse_program_options(args, OPTIONS, options, rest, error)) return false;
   rest.insert(rest.begin(), args[0]);
   return true;
 }

@@ -8,20 +8,25 @@
 #include <string>
 #include <vector>
 
+#include "platform/program_start.h"
 #include "scoring/constants.h"
 
 namespace lumvet {
 
 enum class OutputFormat { text, tsv, jsonl };
 
-struct LongOptions {
-  std::optional<std::int32_t> seed;          // --seed=N: start RandomState at N
+// Which assessor scores the photos: the patch-contrast model (the default) or
+// the sharpness assessor (edge steepness; a 0-100 chance of blur).
+enum class Assessor { contrast, sharpness };
+
+// --seed, --help and --version come from StartOptions.
+struct LongOptions : StartOptions {
   OutputFormat format = OutputFormat::text;  // --format=text|tsv|jsonl
   std::int32_t threshold = LIST_THRESHOLD;   // --threshold=N: list scores above N
+  bool threshold_given = false;              // --threshold appeared (else the assessor's default)
+  Assessor assessor = Assessor::contrast;    // --assessor=contrast|sharpness
   std::string model_file;                    // --model=FILE: score with this model file
   std::int32_t jobs = 0;                     // --jobs=N: threads scoring a folder; 0 = every core
-  bool help = false;                         // --help
-  bool version = false;                      // --version
 };
 
 // Most threads --jobs accepts.

@@ -8,12 +8,11 @@
 #include <utility>
 #include <vector>
 
+#include "sharpness/assess.h"
+
 namespace lumvet {
 
 namespace {
-
-// Generator steps of a photo that decodes: two draws of 30 patches, two steps each.
-constexpr std::uint64_t STEPS_PER_PHOTO = 120;
 
 enum class SlotState { waiting, running, done };
 
@@ -35,8 +34,10 @@ struct Slot {
 class ParallelScan {
  public:
   ParallelScan(const PhotoScorer& score, RandomState rs, std::size_t max_in_flight,
-               std::int32_t& examined_count, std::int32_t& listed_count, ScoreSink& sink)
+               std::int32_t& examined_count, std::int32_t& listed_count, ScoreSink& sink,
+               std::uint64_t steps_per_photo)
       : score_(score),
+        steps_per_photo_(steps_per_photo),
         committed_(rs),
         max_in_flight_(max_in_flight),
         examined_count_(examined_count),
@@ -94,7 +95,7 @@ class ParallelScan {
       const Slot& s = window_[k];
       if (s.state != SlotState::done || s.result.decoded) ++decoded;
     }
-    return random_jump(committed_.value, STEPS_PER_PHOTO * decoded);
+    return random_jump(committed_.value, steps_per_photo_ * decoded);
   }
 
   // Slot p turned out not to decode: later slots scored, or being scored, from a
@@ -194,6 +195,7 @@ class ParallelScan {
   }
 
   const PhotoScorer& score_;
+  const std::uint64_t steps_per_photo_;  // generator steps of a photo that decodes
   RandomState committed_;  // the state after the last photo written
   const std::size_t max_in_flight_;
   std::int32_t& examined_count_;
@@ -212,16 +214,46 @@ class ParallelScan {
 
 void scan_photos_in_parallel(std::string& path, bool recurse, int jobs, const PhotoScorer& score,
                              std::int32_t& examined_count, std::int32_t& listed_count,
-                             RandomState& rs, ScoreSink& sink) {
+                             RandomState& rs, ScoreSink& sink, std::uint64_t steps_per_photo) {
   const std::size_t max_in_flight =
       static_cast<std::size_t>(jobs < 1 ? 1 : jobs) * PHOTOS_IN_FLIGHT_PER_JOB;
-  ParallelScan scan(score, rs, max_in_flight, examined_count, listed_count, sink);
+  ParallelScan scan(score, rs, max_in_flight, examined_count, listed_count, sink,
+                    steps_per_photo);
   if (scan.start_workers(jobs) == 0) {
     scan_photos(path, recurse, score, examined_count, listed_count, rs, sink);
     return;
   }
   walk_photos(path, recurse, [&scan](const std::string& photo) { return scan.add(photo); });
   rs = scan.finish();
+}
+
+void scan_folder(std::string& path, const SvmModel& model, std::int32_t& examined_count,
+                 std::int32_t& listed_count, bool recurse, RandomState& rs, ScoreSink& sink,
+                 int jobs) {
+  const PhotoScorer score = [&model](const std::string& photo, RandomState& state) {
+    return score_image_file_checked(model, photo, FEATURE_SCALE, state);
+  };
+  if (jobs > 1) {
+    scan_photos_in_parallel(path, recurse, jobs, score, examined_count, listed_count, rs, sink);
+  } else {
+    scan_photos(path, recurse, score, examined_count, listed_count, rs, sink);
+  }
+}
+
+void scan_folder_sharpness(std::string& path, const SharpnessModel& model,
+                           std::int32_t& examined_count, std::int32_t& listed_count, bool recurse,
+                           ScoreSink& sink, int jobs) {
+  const PhotoScorer score = [&model](const std::string& photo, RandomState&) {
+    const SharpnessResult r = assess_sharpness_file(photo, model);
+    return FileScore{r.score, r.decoded};
+  };
+  RandomState unused{0};  // the assessor draws nothing
+  if (jobs > 1) {
+    scan_photos_in_parallel(path, recurse, jobs, score, examined_count, listed_count, unused,
+                            sink, 0);
+  } else {
+    scan_photos(path, recurse, score, examined_count, listed_count, unused, sink);
+  }
 }
 
 }  // namespace lumvet

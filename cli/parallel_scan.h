@@ -16,7 +16,9 @@
 
 #include "cli/folder_scan.h"
 #include "cli/output.h"
+#include "scoring/linear_model.h"
 #include "scoring/random.h"
+#include "sharpness/sharpness_model.h"
 
 namespace lumvet {
 
@@ -30,8 +32,28 @@ inline constexpr int PHOTOS_IN_FLIGHT_PER_JOB = 8;
 // the folders and writes. Stops early once the sink is broken; photos being
 // scored then are finished and dropped. If no thread can be started, this is
 // scan_photos.
+// `steps_per_photo` is what `score` advances `rs` by for a photo that decodes
+// (STEPS_PER_SCORED_FILE for the contrast scorer, 0 for a scorer that draws
+// nothing).
 void scan_photos_in_parallel(std::string& path, bool recurse, int jobs, const PhotoScorer& score,
                              std::int32_t& examined_count, std::int32_t& listed_count,
-                             RandomState& rs, ScoreSink& sink);
+                             RandomState& rs, ScoreSink& sink,
+                             std::uint64_t steps_per_photo = STEPS_PER_SCORED_FILE);
+
+// scan_photos with score_image_file_checked (model, path, FEATURE_SCALE, rs).
+// With `jobs` above 1 the photos are scored on that many threads
+// (scan_photos_in_parallel); the output, the counters and the final RandomState
+// are the same for every number of jobs.
+void scan_folder(std::string& path, const SvmModel& model, std::int32_t& examined_count,
+                 std::int32_t& listed_count, bool recurse, RandomState& rs, ScoreSink& sink,
+                 int jobs = 1);
+
+// The same walk with the sharpness assessor: every photo scored by
+// assess_sharpness_file with `model`, nothing drawn from any generator, so a
+// photo's score depends on its pixels alone; the output is the same for every
+// number of jobs.
+void scan_folder_sharpness(std::string& path, const SharpnessModel& model,
+                           std::int32_t& examined_count, std::int32_t& listed_count, bool recurse,
+                           ScoreSink& sink, int jobs = 1);
 
 }  // namespace lumvet

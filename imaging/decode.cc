@@ -106,12 +106,32 @@ bool decode_image_rows(const std::string& path, ImageRowSink& sink) {
   file.reset();
   if (!sink.begin(bitmap.width, bitmap.height)) return false;
   std::uint8_t* rows[IMAGE_ROW_BATCH];
+  if (sink.wants_luma()) {
+    // Each row's luminance goes into its own first quarter, which its BGRX bytes
+    // no longer need once read (the conversion reads ahead of where it writes).
+    for (std::int32_t y = 0; y < bitmap.height; y += IMAGE_ROW_BATCH) {
+      const std::int32_t n = std::min(IMAGE_ROW_BATCH, bitmap.height - y);
+      for (std::int32_t i = 0; i < n; ++i) {
+        rows[i] = bitmap.row(y + i);
+        bgrx_to_luma(rows[i], bitmap.width, rows[i]);
+      }
+      sink.take_rows(y, n, rows);
+    }
+    return true;
+  }
   for (std::int32_t y = 0; y < bitmap.height; y += IMAGE_ROW_BATCH) {
     const std::int32_t n = std::min(IMAGE_ROW_BATCH, bitmap.height - y);
     for (std::int32_t i = 0; i < n; ++i) rows[i] = bitmap.row(y + i);
     sink.take_rows(y, n, rows);
   }
   return true;
+}
+
+void bgrx_to_luma(const std::uint8_t* bgrx, std::int32_t count, std::uint8_t* luma) {
+  for (std::int32_t i = 0; i < count; ++i, bgrx += 4) {
+    const std::uint32_t y = 19595u * bgrx[2] + 38470u * bgrx[1] + 7471u * bgrx[0] + 32768u;
+    luma[i] = static_cast<std::uint8_t>(y >> 16);
+  }
 }
 
 std::optional<Bitmap32> load_bitmap32(const std::string& path) {

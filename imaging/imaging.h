@@ -97,6 +97,13 @@ class ImageRowSink {
   // decoder may then fill only those columns of the rows it hands over (the
   // JPEG decoder does so for single-scan YCbCr files).
   virtual bool wants_column_spans() const { return false; }
+  // A sink that needs only luminance may say so (the default takes BGRX pixels).
+  // Its rows then hold one byte per pixel, width bytes, the luminance
+  // Y = 0.299 R + 0.587 G + 0.114 B in libjpeg's fixed-point arithmetic
+  // (bgrx_to_luma); a JPEG stored as YCbCr or grey hands over its Y plane as
+  // stored, without decoding its chroma at all. Column spans are not offered
+  // to such a sink.
+  virtual bool wants_luma() const { return false; }
   virtual const std::vector<ColumnSpan>& column_spans(std::int32_t y) {
     (void)y;
     static const std::vector<ColumnSpan> none;
@@ -105,6 +112,10 @@ class ImageRowSink {
 };
 
 inline constexpr std::int32_t IMAGE_ROW_BATCH = 8;
+
+// Luminance of `count` BGRX pixels as libjpeg computes it for a greyscale output
+// of RGB data: (19595 R + 38470 G + 7471 B + 32768) >> 16.
+void bgrx_to_luma(const std::uint8_t* bgrx, std::int32_t count, std::uint8_t* luma);
 
 // Decodes an image file at full size like load_bitmap32, with exactly the same
 // success, failure and pixels, handing its rows to `sink` instead of returning a

@@ -291,11 +291,15 @@ bool read_jpeg(JpegJob* job) {
   if (jpeg_has_multiple_scans(cinfo) && !scan_count_allowed(job->file)) return false;
 
   bool cmyk = false;
+  ImageRowSink& sink = *job->sink;
+  const bool luma = sink.wants_luma();
   switch (cinfo->jpeg_color_space) {
     case JCS_GRAYSCALE:  // libjpeg-turbo expands gray to R = G = B
     case JCS_YCbCr:
     case JCS_RGB:
-      cinfo->out_color_space = JCS_EXT_BGRX;
+      // Grey output of YCbCr data is the Y plane as stored: libjpeg then skips
+      // the chroma components' IDCT, upsampling and colour conversion.
+      cinfo->out_color_space = luma ? JCS_GRAYSCALE : JCS_EXT_BGRX;
       break;
     case JCS_CMYK:
     case JCS_YCCK:
@@ -305,11 +309,11 @@ bool read_jpeg(JpegJob* job) {
     default:
       return false;
   }
-  ImageRowSink& sink = *job->sink;
-  const bool spans = sink.wants_column_spans() && spans_reproduce_scanlines(cinfo);
+  const bool spans = !luma && sink.wants_column_spans() && spans_reproduce_scanlines(cinfo);
   cinfo->raw_data_out = spans ? TRUE : FALSE;
   jpeg_start_decompress(cinfo);
-  if (cinfo->output_components != 4 || cinfo->output_width != cinfo->image_width ||
+  const int components = luma && !cmyk ? 1 : 4;
+  if (cinfo->output_components != components || cinfo->output_width != cinfo->image_width ||
       cinfo->output_height != cinfo->image_height) {
     return false;
   }
@@ -329,7 +333,12 @@ bool read_jpeg(JpegJob* job) {
     const JDIMENSION got = jpeg_read_scanlines(cinfo, rows, n);
     if (got == 0) return false;  // only a suspending source returns nothing
     if (cmyk) {
-      for (JDIMENSION i = 0; i < got; ++i) cmyk_row_to_bgrx(rows[i], cinfo->output_width);
+      for (JDIMENSION i = 0; i < got; ++i) {
+        cmyk_row_to_bgrx(rows[i], cinfo->output_width);
+        if (luma) {
+          bgrx_to_luma(rows[i], static_cast<std::int32_t>(cinfo->output_width), rows[i]);
+        }
+      }
     }
     sink.take_rows(static_cast<std::int32_t>(y), static_cast<std::int32_t>(got), rows);
   }

@@ -1,6 +1,9 @@
 #include "imaging/ycc_spans.h"
 
 #include <algorithm>
+#include <cstdint>
+
+#include "platform/cpu_features.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -15,11 +18,40 @@ namespace lumvet::detail {
 namespace {
 
 // libjpeg's fixed-point factors, FIX(x) = (int)(x * 65536 + 0.5).
-constexpr int kCrToR = 91881;   // 1.40200
-constexpr int kCbToB = 116130;  // 1.77200
-constexpr int kCbToG = 22554;   // 0.34414
-constexpr int kCrToG = 46802;   // 0.71414
+constexpr int kOne = 1 << 16;
+constexpr int fix(double x) { return static_cast<int>(x * kOne + 0.5); }
+constexpr int kCrToR = fix(1.40200);
+constexpr int kCbToB = fix(1.77200);
+constexpr int kCbToG = fix(0.34414);
+constexpr int kCrToG = fix(0.71414);
 constexpr int kHalf = 1 << 15;
+static_assert(kCrToR == 91881 && kCbToB == 116130 && kCbToG == 22554 && kCrToG == 46802);
+
+// The vector code forms each product with pmaddwd, whose factors are 16-bit: a
+// factor above 32767 is split into whole multiples of 65536, which pass through
+// the final shift as whole x's, and a 16-bit remainder:
+//   91881 x = 65536 x + 26345 x,  116130 x = 131072 x - 14942 x,
+//   -46802 x = -65536 x + 18734 x;
+// and the rounding constant 32768 is formed as 2 x 16384 (the pair partner 2).
+constexpr int kCrToRPart = kCrToR - kOne;
+constexpr int kCbToBPart = kCbToB - 2 * kOne;
+constexpr int kCrToGPart = kOne - kCrToG;
+constexpr int kHalfPart = kHalf / 2;
+static_assert(kCrToRPart == 26345 && kCbToBPart == -14942 && kCrToGPart == 18734);
+static_assert(kHalfPart * 2 == kHalf);
+constexpr bool fits_16_bits(int v) { return v >= -32768 && v <= 32767; }
+static_assert(fits_16_bits(kCrToRPart) && fits_16_bits(kCbToBPart) && fits_16_bits(kCrToGPart) &&
+              fits_16_bits(-kCbToG) && fits_16_bits(kHalfPart));
+
+// Two 16-bit factors in one 32-bit lane, `low` first: pmaddwd's operand for
+// pairs (a, b) forming low a + high b.
+constexpr int factor_pair(int low, int high) {
+  return static_cast<int>((static_cast<std::uint32_t>(high) << 16) |
+                          (static_cast<std::uint32_t>(low) & 0xFFFFu));
+}
+constexpr int kRPair = factor_pair(kCrToRPart, kHalfPart);  // (xr, 2)
+constexpr int kBPair = factor_pair(kCbToBPart, kHalfPart);  // (xb, 2)
+constexpr int kGPair = factor_pair(-kCbToG, kCrToGPart);    // (xb, xr)
 
 inline std::uint8_t clamp_sample(int v) {
   return static_cast<std::uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
@@ -48,9 +80,9 @@ __attribute__((target("avx2"))) std::int32_t ycc_to_bgrx_avx2(const std::uint8_t
                                                               std::uint8_t* bgrx) {
   const __m256i center = _mm256_set1_epi16(128);
   const __m256i two = _mm256_set1_epi16(2);
-  const __m256i r_weights = _mm256_set1_epi32((16384 << 16) | 26345);
-  const __m256i b_weights = _mm256_set1_epi32((16384 << 16) | (-14942 & 0xFFFF));
-  const __m256i g_weights = _mm256_set1_epi32((18734 << 16) | (-22554 & 0xFFFF));
+  const __m256i r_weights = _mm256_set1_epi32(kRPair);
+  const __m256i b_weights = _mm256_set1_epi32(kBPair);
+  const __m256i g_weights = _mm256_set1_epi32(kGPair);
   const __m256i half = _mm256_set1_epi32(kHalf);
   const __m256i zero = _mm256_setzero_si256();
   const __m256i opaque = _mm256_set1_epi8(static_cast<char>(0xFF));
@@ -78,11 +110,6 @@ __attribute__((target("avx2"))) std::int32_t ycc_to_bgrx_avx2(const std::uint8_t
                         _mm256_permute2x128_si256(first, second, 0x31));
   }
   return i;
-}
-
-bool have_avx2() {
-  static const bool found = __builtin_cpu_supports("avx2");
-  return found;
 }
 #endif
 
@@ -147,21 +174,16 @@ void ycc_to_bgrx_span(const std::uint8_t* y, const std::int16_t* cb, const std::
                       std::int32_t count, std::uint8_t* bgrx) {
   std::int32_t i = 0;
 #ifdef LUMVET_YCC_AVX2
-  if (have_avx2()) i = ycc_to_bgrx_avx2(y, cb, cr, count, bgrx);
+  if (usable_cpu_extensions().avx2) i = ycc_to_bgrx_avx2(y, cb, cr, count, bgrx);
 #endif
 #if defined(__SSE2__)
-  // Eight pixels a step in 16-bit lanes. Each product with a factor above
-  // 32767 is split so that pmaddwd can form it: 91881 x = 65536 x + 26345 x,
-  // 116130 x = 131072 x - 14942 x and -46802 x = -65536 x + 18734 x, where the
-  // multiples of 65536 pass through the shift exactly as whole x's; 32768 is
-  // formed as 2 * 16384. packus clamps to 0..255 as libjpeg's range limit does.
+  // Eight pixels a step in 16-bit lanes, the factors split as kRPair, kBPair
+  // and kGPair describe. packus clamps to 0..255 as libjpeg's range limit does.
   const __m128i center = _mm_set1_epi16(128);
   const __m128i two = _mm_set1_epi16(2);
-  const __m128i r_weights = _mm_setr_epi16(26345, 16384, 26345, 16384, 26345, 16384, 26345, 16384);
-  const __m128i b_weights =
-      _mm_setr_epi16(-14942, 16384, -14942, 16384, -14942, 16384, -14942, 16384);
-  const __m128i g_weights =
-      _mm_setr_epi16(-22554, 18734, -22554, 18734, -22554, 18734, -22554, 18734);
+  const __m128i r_weights = _mm_set1_epi32(kRPair);
+  const __m128i b_weights = _mm_set1_epi32(kBPair);
+  const __m128i g_weights = _mm_set1_epi32(kGPair);
   const __m128i half = _mm_set1_epi32(kHalf);
   const __m128i zero = _mm_setzero_si128();
   const __m128i opaque = _mm_set1_epi8(static_cast<char>(0xFF));

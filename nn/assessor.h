@@ -38,17 +38,6 @@ inline constexpr std::int32_t NET_FEATURE_BUFFER_SIZE = 512;
 inline constexpr double ONE_OUTPUT_SCORE_FACTOR = 1.0 / (TARGET_HIGH - 0.5);
 inline constexpr double TWO_OUTPUT_SCORE_FACTOR = 1.0 / (TARGET_HIGH - TARGET_LOW);
 
-// Exit codes of lumqet.
-inline constexpr int ASSESSOR_EXIT_OK = 0;
-// An unknown long option, or a missing or malformed value.
-inline constexpr int ASSESSOR_EXIT_BAD_OPTION = 2;
-// The network file is missing, unreadable or invalid, or its network cannot be
-// applied (more than NETWORK_MAX_INPUTS inputs, NETWORK_MAX_HIDDEN hidden units or
-// NETWORK_MAX_OUTPUTS outputs, or no output unit).
-inline constexpr int ASSESSOR_EXIT_BAD_NETWORK = 3;
-// The path names nothing: the usage text was printed.
-inline constexpr int ASSESSOR_EXIT_USAGE = 100;
-
 // indices[i] = i for i < count, then count / 2 swap attempts: a = random_next mod
 // count, b = random_next mod count, swap when a != b. Two steps per attempt, also
 // when nothing is swapped; nothing is drawn when count < 2.
@@ -94,15 +83,5 @@ inline std::int32_t combine_assessment(std::int32_t first, std::int32_t second) 
 // -19 ... 19: the average of both, truncated toward zero.
 std::int32_t net_assess_file(NeuralNet& net, const std::string& path, double scale,
                              RandomState& rs);
-
-// The lumqet program: long options (--seed=N, --model-dir=DIR, --help,
-// --version) first, then the first remaining argument is the path: one image
-// (prints its score, 0 for anything below 1) or a folder whose entries ending in
-// .jpg are assessed in sorted order (lists scores above 10, then "%d/%d are
-// blurred\n"). Results go to `out`, problems as one line to `err`. Returns
-// ASSESSOR_EXIT_OK, ASSESSOR_EXIT_USAGE, ASSESSOR_EXIT_BAD_OPTION or
-// ASSESSOR_EXIT_BAD_NETWORK. With no path at all nothing is printed and the network
-// file is not read.
-int run_network_assessor(int argc, char** argv, std::FILE* out, std::FILE* err);
 
 }  // namespace lumvet

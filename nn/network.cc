@@ -100,8 +100,6 @@ std::unique_ptr<NeuralNet> net_copy(const NeuralNet& net) {
   return copy;
 }
 
-void net_free(std::unique_ptr<NeuralNet>& net) { net.reset(); }
-
 void layer_forward(double* lower, double* upper, const double* weights, std::int32_t n_lower,
                    std::int32_t n_upper) {
   lower[0] = 1.0;

@@ -78,9 +78,6 @@ std::unique_ptr<NeuralNet> net_create(std::int32_t input_count, std::int32_t hid
 // input_units and targets) is 0.0 in the copy. Null when allocation fails.
 std::unique_ptr<NeuralNet> net_copy(const NeuralNet& net);
 
-// Releases the network; `net` becomes null.
-void net_free(std::unique_ptr<NeuralNet>& net);
-
 // lower[0] = 1.0; then for j = 1 ... n_upper, upper[j] = sigmoid of
 // sum_{k = 0 ... n_lower} w[j][k] * lower[k], summed from 0.0 in increasing k.
 // upper[0] is not touched.

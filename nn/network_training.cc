@@ -1,11 +1,12 @@
 #include "nn/network_training.h"
 
 #include <cstddef>
+#include <utility>
 
 #include "imaging/imaging.h"
 #include "nn/assessor.h"
 #include "nn/network_file.h"
-#include "platform/platform.h"
+#include "platform/program_start.h"
 #include "scoring/file_scoring.h"
 #include "scoring/model_dir.h"
 
@@ -15,43 +16,24 @@ namespace {
 
 constexpr const char* PROGRAM_NAME = "lumvet-train";
 
-// Reads one repetition of a folder's photos into `set`. Returns the number of
-// photos that could not be decoded.
-std::int32_t read_folder_once(const std::string& dir, const std::vector<std::string>& names,
-                              std::int32_t positive, double factor, NetworkTrainingSet& set,
-                              RandomState& rs) {
-  std::int32_t skipped = 0;
-  FeatureVector features;
-  for (const std::string& name : names) {
-    if (!extract_file_features(dir + "/" + name, features, rs)) {
-      ++skipped;
-      continue;
-    }
-    for (const double v : features) set.features.push_back(v * factor);
-    set.positive.push_back(positive);
-  }
-  return skipped;
-}
-
 }  // namespace
 
-NetworkTrainingSet collect_network_training_set(const std::string& good_dir,
-                                                const std::string& blur_dir, RandomState& rs) {
+NetworkTrainingSet collect_network_training_set(const TrainingPhotos& photos, RandomState& rs) {
   NetworkTrainingSet set;
-  const std::vector<std::string> good = platform::list_jpg_files(good_dir);
-  const std::vector<std::string> blur = platform::list_jpg_files(blur_dir);
   // One factor for the whole run: division by the scale through its reciprocal.
   const double factor = 1.0 / FEATURE_SCALE;
-  for (std::int32_t r = 0; r < NETWORK_TRAIN_REPETITIONS; ++r) {
-    const std::int32_t good_skipped = read_folder_once(good_dir, good, 1, factor, set, rs);
-    const std::int32_t blur_skipped = read_folder_once(blur_dir, blur, 0, factor, set, rs);
-    if (r == 0) {
-      // A photo that does not decode once never does.
-      set.sharp_photos = static_cast<std::int32_t>(good.size()) - good_skipped;
-      set.blurred_photos = static_cast<std::int32_t>(blur.size()) - blur_skipped;
-      set.skipped_photos = good_skipped + blur_skipped;
-    }
-  }
+  FeatureVector features;
+  const auto read = [&](const std::string& path, PhotoClass photo_class) {
+    if (!extract_file_features(path, features, rs)) return false;
+    for (const double v : features) set.features.push_back(v * factor);
+    set.positive.push_back(photo_class == PhotoClass::good ? 1 : 0);
+    return true;
+  };
+  TrainingReadings readings =
+      read_training_photos(photos, NETWORK_TRAIN_REPETITIONS, read, nullptr);
+  set.sharp_photos = static_cast<std::int32_t>(readings.decoded.good.size());
+  set.blurred_photos = static_cast<std::int32_t>(readings.decoded.blur.size());
+  set.skipped = std::move(readings.skipped);
   return set;
 }
 
@@ -91,34 +73,39 @@ int run_network_training(const NetworkTrainingOptions& options, RandomState& rs,
       options.model_dir.empty() ? default_model_dir() : as_model_dir(options.model_dir);
   const std::string path = model_dir + NETWORK_FILE_NAME;
 
-  const NetworkTrainingSet set =
-      collect_network_training_set(options.good_dir, options.blur_dir, rs);
+  const TrainingPhotos photos = list_training_photos(options.good_dir, options.blur_dir);
+  const std::string problem = training_photos_problem(photos, NETWORK_TRAIN_REPETITIONS,
+                                                      options.good_dir, options.blur_dir);
+  if (!problem.empty()) {
+    report_problem(out, err, PROGRAM_NAME, problem);
+    return EXIT_NOT_TRAINED;
+  }
+  const NetworkTrainingSet set = collect_network_training_set(photos, rs);
   std::fprintf(out, "read %d sharp and %d blurred photos: %d samples\n", set.sharp_photos,
                set.blurred_photos, set.count());
-  if (set.skipped_photos > 0) {
-    std::fprintf(out, "photos that could not be decoded: %d\n", set.skipped_photos);
+  if (!set.skipped.empty()) {
+    std::fprintf(out, "photos that could not be decoded: %zu\n", set.skipped.size());
   }
+  report_skipped_photos(set.skipped, PROGRAM_NAME, out, err);
   if (set.count() == 0) {
-    std::fflush(out);
-    std::fprintf(err, "%s: no photos to train on in %s/ and %s/\n", PROGRAM_NAME,
-                 options.good_dir.c_str(), options.blur_dir.c_str());
-    return NETWORK_TRAINING_EXIT_FAILED;
+    report_problem(
+        out, err, PROGRAM_NAME,
+        "no photos to train on in " + options.good_dir + "/ and " + options.blur_dir + "/");
+    return EXIT_NOT_TRAINED;
   }
 
   const std::unique_ptr<NeuralNet> net = train_network(set, rs, out);
   if (!net) {
-    std::fflush(out);
-    std::fprintf(err, "%s: out of memory for the network\n", PROGRAM_NAME);
-    return NETWORK_TRAINING_EXIT_FAILED;
+    report_problem(out, err, PROGRAM_NAME, "out of memory for the network");
+    return EXIT_NOT_TRAINED;
   }
   if (net_save(*net, path, out) == 0) {
-    std::fflush(out);
-    std::fprintf(err, "%s: cannot write network file %s\n", PROGRAM_NAME, path.c_str());
-    return NETWORK_TRAINING_EXIT_FAILED;
+    report_problem(out, err, PROGRAM_NAME, "cannot write network file " + path);
+    return EXIT_NOT_TRAINED;
   }
   std::fprintf(out, "wrote %s\n", path.c_str());
   std::fflush(out);
-  return NETWORK_TRAINING_EXIT_OK;
+  return EXIT_DONE;
 }
 
 }  // namespace lumvet

@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "nn/network.h"
+#include "platform/exit_codes.h"
 #include "scoring/constants.h"
 #include "scoring/random.h"
+#include "scoring/training_photos.h"
 
 namespace lumvet {
 
@@ -27,11 +29,6 @@ inline constexpr double NETWORK_MOMENTUM = 0.05;  // factor on the previous chan
 // inside the logistic's steep middle, so no unit starts saturated.
 inline constexpr double NETWORK_INITIAL_WEIGHT_SCALE = 0.3;
 
-// Exit codes of a network training run.
-inline constexpr int NETWORK_TRAINING_EXIT_OK = 0;
-// No photo could be read, or the network file could not be written.
-inline constexpr int NETWORK_TRAINING_EXIT_FAILED = 1;
-
 struct NetworkTrainingOptions {
   std::string good_dir = "good";  // sharp photos: the positive class
   std::string blur_dir = "blur";  // blurred photos
@@ -44,17 +41,16 @@ struct NetworkTrainingSet {
   std::vector<std::int32_t> positive;  // 1 for a sharp photo, 0 for a blurred one
   std::int32_t sharp_photos = 0;       // photos read, each giving ten samples
   std::int32_t blurred_photos = 0;
-  std::int32_t skipped_photos = 0;  // photos that could not be decoded
+  std::vector<std::string> skipped;  // photos that could not be decoded
   std::int32_t count() const { return static_cast<std::int32_t>(positive.size()); }
 };
 
-// Reads the folders NETWORK_TRAIN_REPETITIONS times over: in each repetition every
-// sharp photo and then every blurred one (names ending in .jpg in any letter case,
-// not folders, sorted) gives one FeatureVector through extract_file_features, each
-// value multiplied by 1.0 / FEATURE_SCALE. Photos that cannot be decoded give no
-// sample. A folder that cannot be listed gives none either.
-NetworkTrainingSet collect_network_training_set(const std::string& good_dir,
-                                                const std::string& blur_dir, RandomState& rs);
+// Reads the photos NETWORK_TRAIN_REPETITIONS times over with read_training_photos:
+// in each repetition every sharp photo and then every blurred one gives one
+// FeatureVector through extract_file_features, each value multiplied by
+// 1.0 / FEATURE_SCALE. Photos that cannot be decoded give no sample.
+// REQUIRES: at most max_training_photos(NETWORK_TRAIN_REPETITIONS) photos.
+NetworkTrainingSet collect_network_training_set(const TrainingPhotos& photos, RandomState& rs);
 
 // Creates a FEATURE_COUNT-15-1 network (net_create, NETWORK_INITIAL_WEIGHT_SCALE)
 // and trains it for NETWORK_EPOCHS epochs: each epoch visits every sample once,
@@ -67,9 +63,11 @@ std::unique_ptr<NeuralNet> train_network(const NetworkTrainingSet& set, RandomSt
 
 // The whole run of `lumvet-train --network` on an already seeded `rs`: starts the
 // imaging library, reads the training set, trains, and writes NETWORK_FILE_NAME
-// into the model directory. Reports go to `out`; a run without any photo, or a
-// network file that cannot be written, gives one line on `err` and
-// NETWORK_TRAINING_EXIT_FAILED (no file is left half written).
+// into the model directory. Reports go to `out`; photos that cannot be decoded are
+// named on `err` and skipped; a run without any photo or with more than
+// max_training_photos(NETWORK_TRAIN_REPETITIONS), or a network file that cannot be
+// written, gives one line on `err` and EXIT_NOT_TRAINED (no file is left half
+// written).
 int run_network_training(const NetworkTrainingOptions& options, RandomState& rs, std::FILE* out,
                          std::FILE* err);
 

@@ -15,6 +15,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/exit_codes.h"
+
 namespace lumvet::platform {
 
 namespace {
@@ -225,13 +227,13 @@ int finish_output(std::FILE* out, std::FILE* err, const char* program, int exit_
   errno = 0;
   if ((std::fflush(out) != 0 || std::ferror(out) != 0) && write_errno == 0) write_errno = errno;
   if (write_errno == 0 && std::ferror(out) == 0) return exit_code;
-  if (write_errno == EPIPE || output_reader_gone(out)) return 1;
+  if (write_errno == EPIPE || output_reader_gone(out)) return EXIT_OUTPUT_FAILED;
   if (write_errno != 0) {
     std::fprintf(err, "%s: cannot write output: %s\n", program, std::strerror(write_errno));
   } else {  // an earlier write failed; its reason is no longer known
     std::fprintf(err, "%s: cannot write output\n", program);
   }
-  return 1;
+  return EXIT_OUTPUT_FAILED;
 }
 
 std::string executable_path() {

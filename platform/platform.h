@@ -89,9 +89,9 @@ int online_cores();
 bool output_reader_gone(std::FILE* out);
 
 // Ends a program's output: flushes `out` and returns `exit_code` when everything
-// reached it, else 1 after one line "<program>: cannot write output[: <reason>]" on
-// `err` (no line when the reader closed the pipe: the program just stops).
-// `write_errno` is the error of a failed write the caller already saw, or 0.
+// reached it, else EXIT_OUTPUT_FAILED after one line "<program>: cannot write output[: <reason>]"
+// on `err` (no line when the reader closed the pipe: the program just stops). `write_errno` is the
+// error of a failed write the caller already saw, or 0.
 int finish_output(std::FILE* out, std::FILE* err, const char* program, int exit_code,
                   int write_errno = 0);
 

@@ -23,7 +23,14 @@ inline std::int32_t average_draw_scores(std::int32_t s1, std::int32_t s2) {
   return static_cast<std::int32_t>((std::int64_t{s1} + s2) / 2);
 }
 
-// Scores an image file with two draws (120 generator steps) and returns
+// Generator steps of one draw: FEATURE_COUNT patches, two steps (x, then y) each.
+inline constexpr int STEPS_PER_DRAW = 2 * FEATURE_COUNT;
+// Generator steps of a scored file that decodes: two draws. One that does not
+// decode takes none, so the state a photo starts from is known in advance.
+inline constexpr int STEPS_PER_SCORED_FILE = 2 * STEPS_PER_DRAW;
+static_assert(STEPS_PER_SCORED_FILE == 120);
+
+// Scores an image file with two draws (STEPS_PER_SCORED_FILE steps) and returns
 // average_draw_scores. A file that cannot be decoded, or whose patches cannot fit
 // (image_is_measurable), scores 0, has `decoded` false and draws nothing.
 // Bit for bit the result and the final RandomState of the plain path

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "imaging/imaging.h"
+#include "platform/cpu_features.h"
 #include "scoring/constants.h"
 #include "scoring/features.h"
 
@@ -88,12 +89,11 @@ void bgrx_luminances(const std::uint8_t* bgrx, std::size_t count, std::uint16_t*
 
 // On x86-64 the feeder uses SSSE3 for the luminances, and AVX2 with FMA (or
 // else AVX) for the statistics, when the processor has them, chosen at run
-// time. The results are the same bits as those of the SSE2 code that every
-// x86-64 processor runs: integer arithmetic, and the reference's IEEE
-// operations in its order, never fused; the FMA code's fused multiply-adds only
-// stand in for divisions, with exactly their results (see measure_lanes_fma).
-// For tests and benchmarks, a limit on the extensions used (the default is all).
-enum class CpuExtensionLimit { sse2_only, no_fma, all };
-void limit_cpu_extensions(CpuExtensionLimit limit);
+// time (scoring/patch_lanes.h; the limit for tests and benchmarks is
+// limit_cpu_extensions in platform/cpu_features.h). The results are the same
+// bits as those of the SSE2 code that every x86-64 processor runs: integer
+// arithmetic, and the reference's IEEE operations in its order, never fused; the
+// FMA code's fused multiply-adds only stand in for divisions, with exactly their
+// results (see measure_lanes_fma).
 
 }  // namespace lumvet

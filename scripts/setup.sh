@@ -28,4 +28,5 @@ fi
 BUILD_DIR="${1:-build}"
 shift || true
 cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
-cmake --build "$BUILD_DIR" -j"$(nproc)"
+# LUMVET_SETUP_TARGET=NAME builds only that target (and what it needs).
+cmake --build "$BUILD_DIR" -j"$(nproc)" ${LUMVET_SETUP_TARGET:+--target "$LUMVET_SETUP_TARGET"}

@@ -7,6 +7,7 @@
 
 #include "imaging/imaging.h"
 #include "platform/platform.h"
+#include "platform/program_start.h"
 #include "scoring/constants.h"
 #include "scoring/file_scoring.h"
 #include "scoring/model_dir.h"
@@ -26,65 +27,28 @@ constexpr unsigned NEW_FILE_MODE = 0666;
 constexpr int MODEL_NAME_FIELD_5 = 15;
 constexpr int MODEL_NAME_FIELD_6 = 1;
 
-std::vector<std::string> photo_paths(const std::string& dir) {
-  std::vector<std::string> paths = platform::list_jpg_files(dir);
-  for (std::string& p : paths) p = dir + "/" + p;
-  return paths;
-}
-
-// One reading of a folder's photos: a sample and a label for every photo that
-// decodes. A photo that does not is recorded in `skipped` when given.
-void read_photos_once(const std::vector<std::string>& paths, std::int8_t label, double factor,
-                      SvmTrainingSet& set, std::vector<std::string>* skipped, RandomState& rs) {
-  FeatureVector features;
-  for (const std::string& path : paths) {
-    if (!extract_file_features(path, features, rs)) {
-      if (skipped != nullptr) skipped->push_back(path);
-      continue;
-    }
-    for (const double v : features) set.samples.push_back(v * factor);
-    set.labels.push_back(label);
-  }
-}
-
 int seconds_since(std::int64_t t0_ms) {
   return static_cast<int>((platform::elapsed_ms() - t0_ms) / 1000);
 }
 
-// Flushes the report before a problem goes to `err`, so that the two keep their order.
-void report_problem(std::FILE* out, std::FILE* err, const std::string& text) {
-  std::fflush(out);
-  std::fprintf(err, "%s: %s\n", PROGRAM_NAME, text.c_str());
-}
-
 }  // namespace
-
-TrainingPhotos list_training_photos(const std::string& good_dir, const std::string& blur_dir) {
-  TrainingPhotos photos;
-  photos.good = photo_paths(good_dir);
-  photos.blur = photo_paths(blur_dir);
-  return photos;
-}
 
 SvmTrainingSet collect_svm_training_set(const TrainingPhotos& photos, RandomState& rs,
                                         std::FILE* progress) {
   SvmTrainingSet set;
-  const std::size_t photo_count = photos.good.size() + photos.blur.size();
-  set.samples.reserve(photo_count * TRAIN_REPETITIONS * FEATURE_COUNT);
-  set.labels.reserve(photo_count * TRAIN_REPETITIONS);
+  set.samples.reserve(photos.count() * TRAIN_REPETITIONS * FEATURE_COUNT);
+  set.labels.reserve(photos.count() * TRAIN_REPETITIONS);
   // One factor for the whole run: division by the scale through its reciprocal
   // (bit pattern 3F15D867C3ECE2A5).
   const double factor = 1.0 / FEATURE_SCALE;
-  for (std::int32_t r = 0; r < TRAIN_REPETITIONS; ++r) {
-    if (progress != nullptr) {
-      std::fputs(".", progress);
-      std::fflush(progress);
-    }
-    // A photo that does not decode in one reading does not in any; name it once.
-    std::vector<std::string>* skipped = r == 0 ? &set.skipped : nullptr;
-    read_photos_once(photos.good, -1, factor, set, skipped, rs);
-    read_photos_once(photos.blur, +1, factor, set, skipped, rs);
-  }
+  FeatureVector features;
+  const auto read = [&](const std::string& path, PhotoClass photo_class) {
+    if (!extract_file_features(path, features, rs)) return false;
+    for (const double v : features) set.samples.push_back(v * factor);
+    set.labels.push_back(photo_class == PhotoClass::good ? -1 : +1);
+    return true;
+  };
+  set.skipped = read_training_photos(photos, TRAIN_REPETITIONS, read, progress).skipped;
   return set;
 }
 
@@ -143,25 +107,25 @@ int run_svm_training(const SvmTrainingOptions& options, RandomState& rs, std::FI
 
   const TrainingPhotos photos = list_training_photos(options.good_dir, options.blur_dir);
   const std::string folders = options.good_dir + "/ and " + options.blur_dir + "/";
-  if (photos.good.empty() && photos.blur.empty()) {
-    report_problem(out, err, "no photos to train on in " + folders);
-    return SVM_TRAINING_EXIT_FAILED;
+  if (photos.count() == 0) {
+    report_problem(out, err, PROGRAM_NAME, "no photos to train on in " + folders);
+    return EXIT_NOT_TRAINED;
   }
-  if (photos.good.size() + photos.blur.size() > TRAIN_MAX_PHOTOS) {
-    report_problem(out, err, "too many photos to train on in " + folders);
-    return SVM_TRAINING_EXIT_FAILED;
+  const std::string problem =
+      training_photos_problem(photos, TRAIN_REPETITIONS, options.good_dir, options.blur_dir);
+  if (!problem.empty()) {
+    report_problem(out, err, PROGRAM_NAME, problem);
+    return EXIT_NOT_TRAINED;
   }
 
   // Wall-clock time since the start of reading, in whole seconds.
   const std::int64_t t0 = platform::elapsed_ms();
   SvmTrainingSet set = collect_svm_training_set(photos, rs, out);
   std::fprintf(out, "reading pics took %d secs\n", seconds_since(t0));
-  for (const std::string& path : set.skipped) {
-    report_problem(out, err, "cannot decode " + path + "; skipped");
-  }
+  report_skipped_photos(set.skipped, PROGRAM_NAME, out, err);
   if (set.count() == 0) {
-    report_problem(out, err, "no photo in " + folders + " could be decoded");
-    return SVM_TRAINING_EXIT_FAILED;
+    report_problem(out, err, PROGRAM_NAME, "no photo in " + folders + " could be decoded");
+    return EXIT_NOT_TRAINED;
   }
 
   SvmModel model = make_svm_training_model(std::move(set));
@@ -180,10 +144,10 @@ int run_svm_training(const SvmTrainingOptions& options, RandomState& rs, std::FI
   std::fprintf(out, "correct classification = %d%%\n", static_cast<int>(correct * 100 / n));
   std::fprintf(out, "training on %d samples complete in %d secs\n", n, seconds_since(t0));
 
-  int exit_code = SVM_TRAINING_EXIT_OK;
+  int exit_code = EXIT_DONE;
   if (!save_svm_model(model, model_path)) {
-    report_problem(out, err, "cannot write model file " + model_path);
-    exit_code = SVM_TRAINING_EXIT_FAILED;
+    report_problem(out, err, PROGRAM_NAME, "cannot write model file " + model_path);
+    exit_code = EXIT_NOT_TRAINED;
   }
   // The folders lie directly under the model directory, which ends in '/'.
   evaluate_folder(model_dir + "blur", model, rs, out);

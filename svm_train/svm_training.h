@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/exit_codes.h"
 #include "scoring/linear_model.h"
 #include "scoring/random.h"
+#include "scoring/training_photos.h"
 
 namespace lumvet {
 
@@ -23,28 +25,11 @@ inline constexpr double TRAIN_C = 0.75;
 // computes every kernel value afresh, with the same results.
 inline constexpr std::uint64_t KERNEL_CACHE_MAX_BYTES = std::uint64_t{1} << 30;
 
-// Exit codes of an SVM training run.
-inline constexpr int SVM_TRAINING_EXIT_OK = 0;
-// No photo could be read, or the model file could not be written.
-inline constexpr int SVM_TRAINING_EXIT_FAILED = 1;
-
 struct SvmTrainingOptions {
   std::string good_dir = "good";  // sharp photos: the -1 class
   std::string blur_dir = "blur";  // blurred photos: the +1 class
   std::string model_dir;          // empty: the default model directory
 };
-
-// The photographs of the two class folders, as paths "DIR/NAME": names ending in
-// .jpg in any letter case, folders left out, in ascending byte order. A folder
-// that cannot be listed has none.
-struct TrainingPhotos {
-  std::vector<std::string> good;
-  std::vector<std::string> blur;
-};
-TrainingPhotos list_training_photos(const std::string& good_dir, const std::string& blur_dir);
-
-// The most photos a run can take: TRAIN_REPETITIONS samples each, counted in 32 bits.
-inline constexpr std::size_t TRAIN_MAX_PHOTOS = 2147483647 / TRAIN_REPETITIONS;
 
 // The training samples in the order the solver sees them.
 struct SvmTrainingSet {
@@ -54,12 +39,13 @@ struct SvmTrainingSet {
   std::int32_t count() const { return static_cast<std::int32_t>(labels.size()); }
 };
 
-// Reads the photos TRAIN_REPETITIONS times over. Each repetition prints "." to
-// `progress` (no line break; nothing when null), then gives one sample for every
+// Reads the photos TRAIN_REPETITIONS times over with read_training_photos (each
+// repetition prints "." to `progress`; nothing when null): one sample for every
 // good photo and then one for every blur photo, in list order, through
 // extract_file_features, each value multiplied by 1.0 / FEATURE_SCALE. A photo
 // that cannot be decoded gives no sample and no label.
-// REQUIRES: at most TRAIN_MAX_PHOTOS photos, so that the count fits in 32 bits.
+// REQUIRES: at most max_training_photos(TRAIN_REPETITIONS) photos, so that the
+// count fits in 32 bits.
 SvmTrainingSet collect_svm_training_set(const TrainingPhotos& photos, RandomState& rs,
                                         std::FILE* progress);
 
@@ -98,10 +84,11 @@ void evaluate_folder(const std::string& folder, const SvmModel& model, RandomSta
 // writes svm_model_file_name() into the model directory, then evaluates the model
 // directory's "blur" and "good" folders. Reports go to `out`; problems to `err`,
 // one line each:
-//   - no photo to train on: nothing is trained or written, SVM_TRAINING_EXIT_FAILED;
+//   - no photo to train on, or more than max_training_photos(TRAIN_REPETITIONS):
+//     nothing is trained or written, EXIT_NOT_TRAINED;
 //   - photos that cannot be decoded: named and skipped, the run goes on;
 //   - a model file that cannot be written: the evaluations still run, then
-//     SVM_TRAINING_EXIT_FAILED.
+//     EXIT_NOT_TRAINED.
 int run_svm_training(const SvmTrainingOptions& options, RandomState& rs, std::FILE* out,
                      std::FILE* err);
 

@@ -41,8 +41,8 @@ bool run_once(const std::vector<char*>& argv, Sample& out) {
   if (::wait4(pid, &status, 0, &usage) != pid) return false;
   out.wall_ms =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-  out.cpu_ms = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
-               (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+  out.cpu_ms = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+               static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 

@@ -11,8 +11,8 @@
 #include <filesystem>
 
 #include "imaging/imaging.h"
+#include "platform/cpu_features.h"
 #include "scoring/features.h"
-#include "scoring/patch_stream.h"  // limit_cpu_extensions
 #include "tests/imaging/image_writers.h"
 #include "tests/support/test_support.h"
 

@@ -297,9 +297,9 @@ TEST_F(HostileInputTest, DamagedFilesOfEveryFormat) {
         decoded += load_bitmap32(put("d", {bytes.begin(), bytes.begin() + n})).has_value();
       }
       for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        for (std::uint8_t value : {0x00, 0xFF, 0x7F}) {
+        for (const int value : {0x00, 0xFF, 0x7F}) {
           std::vector<std::uint8_t> damaged = bytes;
-          damaged[i] = value;
+          damaged[i] = static_cast<std::uint8_t>(value);
           const std::optional<Bitmap32> b = load_bitmap32(put("d", damaged));
           decoded += b && b->width > 0 && b->height > 0 && b->pixels != nullptr;
         }

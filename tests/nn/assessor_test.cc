@@ -141,7 +141,7 @@ RunResult train(const NetworkTrainingOptions& options, std::int32_t seed) {
 }
 
 // Ten readings of each photo, sharp ones first, scaled through 1/12000; a photo
-// that does not decode is skipped, a folder is no photo.
+// that does not decode is named and skipped, a folder is no photo.
 TEST(NetworkTraining, SeparatesSharpFromBlurredReproducibly) {
   testing::ScopedTempDir dir;
   const std::string good = dir.file("good"), blur = dir.file("blur");
@@ -154,8 +154,8 @@ TEST(NetworkTraining, SeparatesSharpFromBlurredReproducibly) {
   options.model_dir = dir.path();  // a '/' is added
   const std::string path = dir.file(NETWORK_FILE_NAME);
   const RunResult first = train(options, 77);
-  EXPECT_EQ(first.exit_code, NETWORK_TRAINING_EXIT_OK);
-  EXPECT_EQ(first.err, "");
+  EXPECT_EQ(first.exit_code, EXIT_DONE);
+  EXPECT_EQ(first.err, "lumvet-train: cannot decode " + good + "/broken.JPG; skipped\n");
   const std::string head =
       "read 6 sharp and 6 blurred photos: 120 samples\nphotos that could not be decoded: 1\n";
   EXPECT_EQ(first.out.rfind(head + "epoch 1: ", 0), 0u) << first.out;
@@ -168,7 +168,8 @@ TEST(NetworkTraining, SeparatesSharpFromBlurredReproducibly) {
   // The same samples again; the network written gets 90 per cent of them right,
   // where chance gives 50.
   RandomState rs{77};
-  const NetworkTrainingSet set = collect_network_training_set(good, blur, rs);
+  const NetworkTrainingSet set = collect_network_training_set(list_training_photos(good, blur), rs);
+  EXPECT_EQ(set.skipped, std::vector<std::string>{good + "/broken.JPG"});
   ASSERT_EQ(set.count(), 120);
   for (int i = 0; i < 120; ++i) EXPECT_EQ(set.positive[i], i % 12 < 6 ? 1 : 0) << i;
   RandomState check{77};
@@ -188,22 +189,22 @@ TEST(NetworkTraining, SeparatesSharpFromBlurredReproducibly) {
   // lumvet-train --network on good/ and blur/ of the current directory.
   testing::make_dir(dir.file("m"));
   const RunResult r =
-      testing::run_program(testing::built_program("svm_train/lumvet-train"),
+      testing::run_program(testing::built_program("train/lumvet-train"),
                            {"--network", "--seed=77", "--model-dir=" + dir.file("m")}, dir.path());
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out.substr(0, r.out.rfind("wrote ")), report);
   EXPECT_EQ(testing::read_bytes(dir.file("m/") + NETWORK_FILE_NAME), bytes);
 
-  EXPECT_EQ(train(options, 78).exit_code, NETWORK_TRAINING_EXIT_OK);
+  EXPECT_EQ(train(options, 78).exit_code, EXIT_DONE);
   EXPECT_NE(testing::read_bytes(path), bytes);
 
   // A model folder that does not exist: the whole report, then the failure.
   options.model_dir = dir.file("no/such/dir");
   const RunResult failed = train(options, 77);
-  EXPECT_EQ(failed.exit_code, NETWORK_TRAINING_EXIT_FAILED);
+  EXPECT_EQ(failed.exit_code, EXIT_NOT_TRAINED);
   EXPECT_EQ(failed.out, report);
-  EXPECT_EQ(failed.err, "lumvet-train: cannot write network file " + dir.file("no/such/dir/") +
-                            NETWORK_FILE_NAME + "\n");
+  EXPECT_EQ(failed.err, first.err + "lumvet-train: cannot write network file " +
+                            dir.file("no/such/dir/") + NETWORK_FILE_NAME + "\n");
 }
 
 TEST(NetworkTraining, NoPhotosIsAFailureAndWritesNothing) {
@@ -215,12 +216,13 @@ TEST(NetworkTraining, NoPhotosIsAFailureAndWritesNothing) {
   testing::make_dir(dir.file("good"));
   testing::write_text(dir.file("good") + "/a.jpg", "broken");
   const RunResult run = train(options, 1);
-  EXPECT_EQ(run.exit_code, NETWORK_TRAINING_EXIT_FAILED);
+  EXPECT_EQ(run.exit_code, EXIT_NOT_TRAINED);
   EXPECT_EQ(run.out,
             "read 0 sharp and 0 blurred photos: 0 samples\n"
             "photos that could not be decoded: 1\n");
-  EXPECT_EQ(run.err, "lumvet-train: no photos to train on in " + dir.file("good") + "/ and " +
-                         dir.file("blur") + "/\n");
+  EXPECT_EQ(run.err, "lumvet-train: cannot decode " + dir.file("good") +
+                         "/a.jpg; skipped\nlumvet-train: no photos to train on in " +
+                         dir.file("good") + "/ and " + dir.file("blur") + "/\n");
   EXPECT_TRUE(testing::read_bytes(dir.file(NETWORK_FILE_NAME)).empty());
 }
 

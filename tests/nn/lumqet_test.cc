@@ -10,6 +10,7 @@
 
 #include "build_config.h"
 #include "nn/assessor.h"
+#include "nn/lumqet_command.h"
 #include "nn/network_file.h"
 #include "tests/support/image_files.h"
 #include "tests/support/test_photos.h"
@@ -115,7 +116,7 @@ TEST_F(Lumqet, BadPathsNetworksAndOptions) {
   ASSERT_EQ(net_save(*net_alloc(31, 2, 1), dir_.file("wide/") + NETWORK_FILE_NAME, stdout), 1);
   for (const char* name : {"none", "short", "wide"}) {
     r = lumqet({"--model-dir=" + dir_.file(name), blurred_});
-    EXPECT_EQ(r.exit_code, ASSESSOR_EXIT_BAD_NETWORK) << name;
+    EXPECT_EQ(r.exit_code, EXIT_BAD_NETWORK) << name;
     EXPECT_EQ(r.out, std::string(name) == "short" ? "*** read ERROR!\n" : "") << name;
     EXPECT_TRUE(one_line(r.err)) << name << ": " << r.err;
   }
@@ -148,7 +149,7 @@ TEST_F(Lumqet, NetworkHeaderIsJudgedBeforeLoading) {
   const std::uint64_t values = ((std::uint64_t{1} << 28) + 1) * 16 + 16 * 2;
   ASSERT_EQ(::truncate(huge.c_str(), static_cast<off_t>(12 + 8 * values)), 0);
   RunResult r = lumqet({"--model-dir=" + dir_.file("huge"), blurred_});
-  EXPECT_EQ(r.exit_code, ASSESSOR_EXIT_BAD_NETWORK);
+  EXPECT_EQ(r.exit_code, EXIT_BAD_NETWORK);
   EXPECT_EQ(r.out, "");
   EXPECT_TRUE(one_line(r.err)) << r.err;
   EXPECT_NE(r.err.find("268435456 inputs"), std::string::npos) << r.err;
@@ -164,7 +165,7 @@ TEST_F(Lumqet, NetworkHeaderIsJudgedBeforeLoading) {
                        stdout),
               1);
     r = lumqet({"--model-dir=" + folder, blurred_});
-    EXPECT_EQ(r.exit_code, usable ? ASSESSOR_EXIT_OK : ASSESSOR_EXIT_BAD_NETWORK) << folder;
+    EXPECT_EQ(r.exit_code, usable ? EXIT_DONE : EXIT_BAD_NETWORK) << folder;
     EXPECT_EQ(r.err.empty(), usable) << r.err;
     if (!usable) {
       EXPECT_TRUE(one_line(r.err)) << r.err;

@@ -1,5 +1,5 @@
 // lumvet-train: the training set, the model file, the report and the evaluation,
-// on made-up sharp photographs and blurred copies of them; the program's options.
+// on made-up sharp photographs and blurred copies of them.
 #include "svm_train/svm_training.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +15,6 @@
 #include "imaging/imaging.h"
 #include "scoring/file_scoring.h"
 #include "svm_train/smo.h"
-#include "svm_train/train_command.h"
 #include "tests/support/image_files.h"
 #include "tests/support/test_photos.h"
 #include "tests/support/test_support.h"
@@ -107,9 +106,9 @@ TEST(SvmTraining, ReportModelFileAndEvaluation) {
   TrainingTree tree(3, 2);
   testing::write_text(tree.model_file(), "old");
   const RunResult run =
-      testing::run_program(testing::built_program("svm_train/lumvet-train"),
+      testing::run_program(testing::built_program("train/lumvet-train"),
                            {"--seed=2024", "--model-dir=" + tree.dir.file("m")}, tree.dir.path());
-  ASSERT_EQ(run.exit_code, SVM_TRAINING_EXIT_OK) << run.err;
+  ASSERT_EQ(run.exit_code, EXIT_DONE) << run.err;
   EXPECT_EQ(run.err, "");
 
   // The same training by hand, from the same seed.
@@ -178,7 +177,7 @@ TEST(SvmTraining, FailuresAreReported) {
   const SvmTrainingOptions options{dir.file("good"), dir.file("blur"), dir.path()};
   const std::string folders = dir.file("good") + "/ and " + dir.file("blur") + "/";
   RunResult run = train(options, 1);
-  EXPECT_EQ(run.exit_code, SVM_TRAINING_EXIT_FAILED);
+  EXPECT_EQ(run.exit_code, EXIT_NOT_TRAINED);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, "lumvet-train: no photos to train on in " + folders + "\n");
 
@@ -186,7 +185,7 @@ TEST(SvmTraining, FailuresAreReported) {
   testing::make_dir(dir.file("blur"));
   testing::write_text(dir.file("blur/a.jpg"), "broken");
   run = train(options, 1);
-  EXPECT_EQ(run.exit_code, SVM_TRAINING_EXIT_FAILED);
+  EXPECT_EQ(run.exit_code, EXIT_NOT_TRAINED);
   EXPECT_EQ(mask_seconds(run.out), "..........reading pics took N secs\n");
   EXPECT_EQ(run.err, "lumvet-train: cannot decode " + dir.file("blur/a.jpg") +
                          "; skipped\nlumvet-train: no photo in " + folders + " could be decoded\n");
@@ -197,11 +196,11 @@ TEST(SvmTraining, FailuresAreReported) {
   TrainingTree tree(2, 1);
   testing::make_dir(tree.model_file());
   const RunResult failed = train(tree.options, 5);
-  EXPECT_EQ(failed.exit_code, SVM_TRAINING_EXIT_FAILED);
+  EXPECT_EQ(failed.exit_code, EXIT_NOT_TRAINED);
   EXPECT_EQ(failed.err, "lumvet-train: cannot write model file " + tree.model_file() + "\n");
   ASSERT_EQ(::rmdir(tree.model_file().c_str()), 0);
   const RunResult written = train(tree.options, 5);
-  EXPECT_EQ(written.exit_code, SVM_TRAINING_EXIT_OK);
+  EXPECT_EQ(written.exit_code, EXIT_DONE);
   EXPECT_EQ(mask_seconds(failed.out), mask_seconds(written.out));
 }
 
@@ -224,87 +223,6 @@ TEST(EvaluateFolder, ListsAboveTenCountsEveryMatchingEntry) {
   EXPECT_EQ(evaluate(dir.path(), 0.115), "11\t" + dir.file("a.jpg") + "\n1/2 are blurred\n");
   EXPECT_EQ(evaluate(dir.path(), 0.105), "0/2 are blurred\n");  // 10 is not listed
   EXPECT_EQ(evaluate(dir.file("missing"), 0.5), "");
-}
-
-// The self-test report of seed 1, help and version; usage errors are one line and
-// exit 2 (the option splitter has its own tests: here, this program's messages).
-TEST(TrainProgram, SelfTestHelpVersionAndUsageErrors) {
-  const std::string program = testing::built_program("svm_train/lumvet-train");
-  const RunResult r = testing::run_program(program, {"--seed", "1", "--selftest"});
-  EXPECT_EQ(r.exit_code, 0);
-  // Sample 8 keeps a multiplier of about 7e-18: above 0.0, so it is listed.
-  EXPECT_EQ(r.out + r.err,
-            "correct classification = 100%\ny=-0.4*x + (9.00572)\nsupport vectors: 3 6 8 14\n");
-  EXPECT_EQ(testing::run_program(program, {"--help"}).out.rfind("usage: lumvet-train", 0), 0u);
-  EXPECT_EQ(testing::run_program(program, {"--version"}).out.rfind("lumvet-train ", 0), 0u);
-  const std::pair<std::vector<std::string>, std::string> errors[] = {
-      {{"--bogus=1"}, "unknown option '--bogus'"},
-      {{"--seed=99999999999", "--selftest"},
-       "invalid value '99999999999' for --seed: expected a whole number"},
-      {{"--good="}, "option '--good' needs a folder"},
-      {{"--selftest", "extra"}, "unexpected argument 'extra'"}};
-  for (const auto& [args, message] : errors) {
-    const RunResult e = testing::run_program(program, args);
-    EXPECT_EQ(e.exit_code, TRAIN_EXIT_USAGE_ERROR) << message;
-    EXPECT_EQ(e.out, "");
-    EXPECT_EQ(e.err.rfind("lumvet-train: " + message, 0), 0u) << e.err;
-    EXPECT_EQ(std::count(e.err.begin(), e.err.end(), '\n'), 1) << e.err;
-  }
-}
-
-// Output that cannot be written is a failure (both programs once exited 0); a
-// reader that has gone away (a closed pipe) ends the program without a message.
-TEST(TrainProgram, OutputFailuresAreReported) {
-  for (const std::string& command :
-       {testing::built_program("svm_train/lumvet-train") + " --selftest",
-        testing::built_program("nn/lumqet") + " /dev/null"}) {
-    const auto full = testing::run_program("/bin/sh", {"-c", command + " > /dev/full"});
-    EXPECT_EQ(full.exit_code, 1) << command;
-    EXPECT_NE(full.err.find("cannot write output"), std::string::npos) << command;
-    const auto closed =
-        testing::run_program("/bin/sh", {"-c", "trap '' PIPE; " + command + " | true; true"});
-    EXPECT_EQ(closed.err, "") << command;
-  }
-}
-
-// Under a file-size limit (ulimit -f) a write that passes it fails like any other
-// instead of ending the program with SIGXFSZ: standard output redirected to a
-// file gives exit code 1 with one line, and a model or network file that
-// cannot be written gives exit code 1, leaves the earlier file as it was and
-// no temporary file beside it.
-TEST(TrainProgram, FileSizeLimitIsAWriteFailure) {
-  TrainingTree tree(2, 0);
-  const std::string out = tree.dir.file("out.txt");
-  // Only the program runs under the limit; its standard error reaches r.out
-  // through a pipe.
-  const auto limited = [&](const std::string& command) {
-    return testing::run_program("/bin/bash", {"-c", "cd '" + tree.dir.path() +
-                                                        "' && set -o pipefail && (ulimit -f 0 && "
-                                                        "exec " +
-                                                        command + ") 2>&1 | cat"});
-  };
-  for (const std::string& command :
-       {testing::built_program("svm_train/lumvet-train") + " --selftest",
-        testing::built_program("nn/lumqet") + " --seed=1 /dev/null",
-        testing::built_program("cli/lumvet") + " --seed=1 --format=tsv -R " + tree.dir.path()}) {
-    const RunResult r = limited(command + " > " + out);
-    EXPECT_EQ(r.exit_code, 1) << command;
-    EXPECT_NE(r.out.find("cannot write output"), std::string::npos) << command << ": " << r.out;
-  }
-
-  const std::string network = tree.dir.file("m/test_30-15-1_0.5-0.05-1=15-1-12000=e15.nn");
-  for (const std::string& file : {tree.model_file(), network}) testing::write_text(file, "old");
-  for (const char* mode : {"", "--network "}) {
-    const RunResult r = limited(testing::built_program("svm_train/lumvet-train") + " " + mode +
-                                "--seed=3 --model-dir=m > /dev/null");
-    EXPECT_EQ(r.exit_code, 1) << mode << r.out;
-  }
-  for (const std::string& file : {tree.model_file(), network}) {
-    EXPECT_EQ(read_bytes(file), (std::vector<std::uint8_t>{'o', 'l', 'd'})) << file;
-  }
-  for (const auto& e : std::filesystem::directory_iterator(tree.dir.file("m"))) {
-    EXPECT_EQ(e.path().filename().string().find(".tmp"), std::string::npos) << e.path();
-  }
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// The command line of lumvet-train: long options, then the chosen mode.
+// The command line of lumvet-train: long options, then the chosen mode (the linear
+// model's training, the network's training, or the solver self-test).
 #pragma once
 
 #include <cstdint>
@@ -7,24 +8,22 @@
 #include <string>
 #include <vector>
 
-namespace lumvet {
+#include "platform/exit_codes.h"
+#include "platform/program_start.h"
 
-// Exit codes of lumvet-train.
-inline constexpr int TRAIN_EXIT_OK = 0;
-// An unknown or malformed option, or a mode that cannot run.
-inline constexpr int TRAIN_EXIT_USAGE_ERROR = 2;
+namespace lumvet {
 
 enum class TrainMode {
   svm_training,  // the default: train the linear model
   self_test,     // --selftest
   network,       // --network: train the network of the network-based assessor
+  sharpness,     // --assessor=sharpness: train the sharpness assessor's model
 };
 
-struct TrainOptions {
+// --seed (the start state instead of the tick count), --help and --version come
+// from StartOptions.
+struct TrainOptions : StartOptions {
   TrainMode mode = TrainMode::svm_training;
-  bool help = false;
-  bool version = false;
-  std::optional<std::int32_t> seed;     // --seed: start state instead of the tick count
   std::string good_dir = "good";        // --good: the sharp photographs
   std::string blur_dir = "blur";        // --blur: the blurred photographs
   std::string model_dir;                // --model-dir; empty: the default model directory
@@ -37,8 +36,8 @@ struct TrainOptions {
 // given to a flag, returns false with a one-line description in `error`.
 bool parse_train_options(int argc, char** argv, TrainOptions& options, std::string& error);
 
-// The whole program: reports go to `out`, problems as one line on stderr.
-// Returns the exit code.
-int run_train_main(int argc, char** argv, std::FILE* out);
+// The whole program: reports go to `out`, problems as one line each on `err`.
+// Returns EXIT_DONE, EXIT_NOT_TRAINED or EXIT_BAD_OPTION (platform/exit_codes.h).
+int run_train_main(int argc, char** argv, std::FILE* out, std::FILE* err);
 
 }  // namespace lumvet

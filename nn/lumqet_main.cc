@@ -1,7 +1,7 @@
 // lumqet: the network-based blur assessor.
 #include <cstdio>
 
-#include "nn/assessor.h"
+#include "nn/lumqet_command.h"
 #include "platform/platform.h"
 
 int main(int argc, char** argv) {

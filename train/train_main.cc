@@ -2,10 +2,10 @@
 #include <cstdio>
 
 #include "platform/platform.h"
-#include "svm_train/train_command.h"
+#include "train/train_command.h"
 
 int main(int argc, char** argv) {
   lumvet::platform::ignore_file_size_signal();
-  const int code = lumvet::run_train_main(argc, argv, stdout);
+  const int code = lumvet::run_train_main(argc, argv, stdout, stderr);
   return lumvet::platform::finish_output(stdout, stderr, "lumvet-train", code);
 }

@@ -1,0 +1,56 @@
+#include "sharpness/assess.h"
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "imaging/imaging.h"
+
+namespace lumvet {
+namespace {
+
+// Hands the decoder's luminance rows to an EdgeSlopeMeter.
+class SlopeSink : public ImageRowSink {
+ public:
+  bool wants_luma() const override { return true; }
+  bool begin(std::int32_t width, std::int32_t height) override {
+    width_ = width;
+    height_ = height;
+    // A decoder may write BGRX or CMYK pixels before turning them into luminance.
+    storage_.resize(static_cast<std::size_t>(IMAGE_ROW_BATCH) * 4 * static_cast<std::size_t>(width));
+    meter_.emplace(width, height);
+    return true;
+  }
+  std::uint8_t* row_storage(std::int32_t y) override {
+    return storage_.data() +
+           static_cast<std::size_t>(y % IMAGE_ROW_BATCH) * 4 * static_cast<std::size_t>(width_);
+  }
+  void take_rows(std::int32_t, std::int32_t count, std::uint8_t* const* rows) override {
+    for (std::int32_t i = 0; i < count; ++i) meter_->add_row(rows[i]);
+  }
+
+  std::int32_t width_ = 0;
+  std::int32_t height_ = 0;
+  std::vector<std::uint8_t> storage_;
+  std::optional<EdgeSlopeMeter> meter_;
+};
+
+}  // namespace
+
+SharpnessMeasure measure_sharpness_file(const std::string& path, bool& decoded,
+                                        std::int32_t& width, std::int32_t& height) {
+  SlopeSink sink;
+  decoded = decode_image_rows(path, sink) && sink.meter_.has_value();
+  width = decoded ? sink.width_ : 0;
+  height = decoded ? sink.height_ : 0;
+  return decoded ? sink.meter_->finish() : SharpnessMeasure{};
+}
+
+SharpnessResult assess_sharpness_file(const std::string& path, const SharpnessModel& model) {
+  SharpnessResult r;
+  r.measure = measure_sharpness_file(path, r.decoded, r.width, r.height);
+  r.score = r.decoded ? sharpness_score(model, r.measure) : 0;
+  return r;
+}
+
+}  // namespace lumvet

@@ -1,0 +1,30 @@
+// The sharpness assessor on a file: decode the luminance, measure, score.
+// A photo's result depends on its pixels only: no random draws, no clock, no
+// other photo.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "sharpness/edge_slopes.h"
+#include "sharpness/sharpness_model.h"
+
+namespace lumvet {
+
+struct SharpnessResult {
+  bool decoded = false;  // false: the file could not be decoded; score 0
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  SharpnessMeasure measure;
+  std::int32_t score = 0;  // 0 ... 100, the chance in per cent that the photo is blurred
+};
+
+// Measures the image file at `path` (any format the imaging library reads, at
+// full size, streamed through its luminance rows: no full-frame bitmap of a
+// JPEG is kept).
+SharpnessMeasure measure_sharpness_file(const std::string& path, bool& decoded,
+                                        std::int32_t& width, std::int32_t& height);
+
+SharpnessResult assess_sharpness_file(const std::string& path, const SharpnessModel& model);
+
+}  // namespace lumvet
