@@ -45,10 +45,11 @@ printf '%-14s %8s %12s %8s %9s\n' target seconds executions corpus findings
 for t in "${TARGETS[@]}"; do
   mkdir -p "$BUILD/corpus/$t"
   log="$BUILD/findings/$t.log"
-  # 10 s per input and 2.5 GB: more is a finding, as a hang or a bomb is.
+  # 30 s per input (an image at the pixel limit takes seconds under the sanitizers)
+  # and 2.5 GB: more is a finding, as a hang or a bomb is.
   status=0
   "$BUILD/fuzz/fuzz_$t" "$BUILD/corpus/$t" "$BUILD/seeds/$t" \
-    -max_total_time="$SECONDS_PER_TARGET" -timeout=10 -rss_limit_mb=2560 \
+    -max_total_time="$SECONDS_PER_TARGET" -timeout=30 -rss_limit_mb=2560 \
     -print_final_stats=1 -artifact_prefix="$BUILD/findings/$t-" >"$log" 2>&1 || status=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   findings=0

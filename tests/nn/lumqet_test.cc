@@ -158,8 +158,10 @@ TEST_F(Lumqet, NetworkHeaderIsJudgedBeforeLoading) {
                                                 {NETWORK_MAX_HIDDEN + 1, 1, false},
                                                 {0, NETWORK_MAX_OUTPUTS, true},
                                                 {2, NETWORK_MAX_OUTPUTS + 1, false}}) {
-    const std::string folder =
-        dir_.file("n" + std::to_string(hidden) + "_" + std::to_string(outputs));
+    std::string folder = dir_.file("n");
+    folder += std::to_string(hidden);
+    folder += '_';
+    folder += std::to_string(outputs);
     testing::make_dir(folder);
     ASSERT_EQ(net_save(*net_alloc(FEATURE_COUNT, hidden, outputs), folder + "/" + NETWORK_FILE_NAME,
                        stdout),
