@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -28,11 +29,14 @@ using PhotoVisitor = std::function<bool(const std::string& path)>;
 // name; a trailing '/' in the folder path is kept, giving "//") and restored to
 // its value on entry before returning.
 // With `recurse`, sub-folders are entered after the files, except those whose
-// name is '.' plus at most one character, and except a folder that is already on
-// the current descent path (same device and inode), so link loops end. A folder
-// that cannot be listed contributes nothing. Returns false when stopped by the
-// visitor.
-bool walk_photos(std::string& path, bool recurse, const PhotoVisitor& visit);
+// name is '.' plus at most one character, and except a folder already scanned in
+// this walk (same device and inode, whatever path or link led there): every real
+// folder is scanned at most once, so link loops end and links that lead to one
+// folder many ways cost one scan. A folder that cannot be listed contributes
+// nothing; one whose path is beyond the system's path-length limit is named on
+// `notes` (when given) as not scanned. Returns false when stopped by the visitor.
+bool walk_photos(std::string& path, bool recurse, const PhotoVisitor& visit,
+                 std::FILE* notes = nullptr);
 
 // Scores one photo from `rs` and advances `rs` as score_image_file_checked does:
 // 120 steps when the photo decoded, none when it did not.

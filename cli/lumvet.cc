@@ -128,9 +128,9 @@ int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
   SvmModel file_model;
   SharpnessModel sharpness_model;
   if (!options.model_file.empty()) {
-    const bool loaded =
-        sharpness ? load_sharpness_model_file(options.model_file, sharpness_model, error)
-                  : load_svm_model_file(options.model_file, file_model, error);
+    const bool loaded = sharpness
+                            ? load_sharpness_model_file(options.model_file, sharpness_model, error)
+                            : load_svm_model_file(options.model_file, file_model, error);
     if (!loaded) {
       report_problem(out, err, PROGRAM_NAME, error);
       return EXIT_BAD_OPTION;
@@ -155,6 +155,7 @@ int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
     sink.out = out;
     sink.format = options.format;
     sink.threshold = options.threshold;
+    sink.notes = err;
     if (choice.directory) {
       write_folder_header(sink);
       std::int32_t examined_count = 0;
@@ -187,6 +188,7 @@ int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
   sink.out = out;
   sink.format = options.format;
   sink.threshold = options.threshold;
+  sink.notes = err;
   if (choice.directory) {
     write_folder_header(sink);
     std::int32_t examined_count = 0;

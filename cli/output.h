@@ -16,6 +16,7 @@ struct ScoreSink {
   OutputFormat format = OutputFormat::text;
   std::int32_t threshold = LIST_THRESHOLD;  // text mode lists scores above this
   int write_errno = 0;                      // errno of the first failed write; 0 if none
+  std::FILE* notes = nullptr;               // folders not scanned are named here (or nowhere)
 };
 
 // A photo is listed in the text mode (and counted in `listed_count`) when its

@@ -196,7 +196,7 @@ class ParallelScan {
 
   const PhotoScorer& score_;
   const std::uint64_t steps_per_photo_;  // generator steps of a photo that decodes
-  RandomState committed_;  // the state after the last photo written
+  RandomState committed_;                // the state after the last photo written
   const std::size_t max_in_flight_;
   std::int32_t& examined_count_;
   std::int32_t& listed_count_;
@@ -217,13 +217,13 @@ void scan_photos_in_parallel(std::string& path, bool recurse, int jobs, const Ph
                              RandomState& rs, ScoreSink& sink, std::uint64_t steps_per_photo) {
   const std::size_t max_in_flight =
       static_cast<std::size_t>(jobs < 1 ? 1 : jobs) * PHOTOS_IN_FLIGHT_PER_JOB;
-  ParallelScan scan(score, rs, max_in_flight, examined_count, listed_count, sink,
-                    steps_per_photo);
+  ParallelScan scan(score, rs, max_in_flight, examined_count, listed_count, sink, steps_per_photo);
   if (scan.start_workers(jobs) == 0) {
     scan_photos(path, recurse, score, examined_count, listed_count, rs, sink);
     return;
   }
-  walk_photos(path, recurse, [&scan](const std::string& photo) { return scan.add(photo); });
+  walk_photos(
+      path, recurse, [&scan](const std::string& photo) { return scan.add(photo); }, sink.notes);
   rs = scan.finish();
 }
 
@@ -249,8 +249,8 @@ void scan_folder_sharpness(std::string& path, const SharpnessModel& model,
   };
   RandomState unused{0};  // the assessor draws nothing
   if (jobs > 1) {
-    scan_photos_in_parallel(path, recurse, jobs, score, examined_count, listed_count, unused,
-                            sink, 0);
+    scan_photos_in_parallel(path, recurse, jobs, score, examined_count, listed_count, unused, sink,
+                            0);
   } else {
     scan_photos(path, recurse, score, examined_count, listed_count, unused, sink);
   }

@@ -64,9 +64,12 @@ PathKind path_kind(const std::string& path) {
   return S_ISDIR(st.st_mode) ? PathKind::directory : PathKind::file;
 }
 
-bool file_id(const std::string& path, FileId& id) {
+bool file_id(const std::string& path, FileId& id, int* error) {
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return false;
+  if (::stat(path.c_str(), &st) != 0) {
+    if (error != nullptr) *error = errno;
+    return false;
+  }
   id.device = static_cast<std::uint64_t>(st.st_dev);
   id.inode = static_cast<std::uint64_t>(st.st_ino);
   return true;

@@ -21,7 +21,8 @@ struct FileId {
   std::uint64_t inode = 0;
   bool operator==(const FileId&) const = default;
 };
-bool file_id(const std::string& path, FileId& id);
+// `error` (when given) receives the errno of a failure.
+bool file_id(const std::string& path, FileId& id, int* error = nullptr);
 
 struct DirEntry {
   std::string name;
