@@ -74,7 +74,9 @@ PathChoice choose_path(const std::vector<std::string>& args, std::FILE* notes) {
         choice.recurse = true;
         continue;
       }
-      std::fprintf(notes, "invalid switch %c\n", letter);
+      // A lone '-' has no letter; a control character is not shown on a terminal.
+      const std::string shown = letter == '\0' ? "-" : platform::shown_on(notes, {letter});
+      std::fprintf(notes, "invalid switch %s\n", shown.c_str());
       break;
     }
     if (path_index == 0) {
@@ -156,6 +158,7 @@ int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
     sink.format = options.format;
     sink.threshold = options.threshold;
     sink.notes = err;
+    sink.terminal = platform::is_terminal(out);
     if (choice.directory) {
       write_folder_header(sink);
       std::int32_t examined_count = 0;
@@ -189,6 +192,7 @@ int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
   sink.format = options.format;
   sink.threshold = options.threshold;
   sink.notes = err;
+  sink.terminal = platform::is_terminal(out);
   if (choice.directory) {
     write_folder_header(sink);
     std::int32_t examined_count = 0;

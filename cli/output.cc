@@ -68,7 +68,8 @@ void write_folder_photo(ScoreSink& sink, const std::string& path, const FileScor
     write_record(sink, path, score);
   } else if (is_listed(sink, score)) {
     errno = 0;
-    std::fprintf(sink.out, "%d\t%s\n", score.score, path.c_str());
+    const std::string shown = sink.terminal ? platform::control_characters_shown(path) : path;
+    std::fprintf(sink.out, "%d\t%s\n", score.score, shown.c_str());
     finish_line(sink);
   }
 }
@@ -95,6 +96,9 @@ std::string tsv_record(const std::string& path, const FileScore& score) {
         break;
       case '\n':
         line += "\\n";
+        break;
+      case '\r':
+        line += "\\r";
         break;
       case '\\':
         line += "\\\\";

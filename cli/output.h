@@ -17,6 +17,7 @@ struct ScoreSink {
   std::int32_t threshold = LIST_THRESHOLD;  // text mode lists scores above this
   int write_errno = 0;                      // errno of the first failed write; 0 if none
   std::FILE* notes = nullptr;               // folders not scanned are named here (or nowhere)
+  bool terminal = false;  // `out` is a terminal: text-mode names show control characters as '?'
 };
 
 // A photo is listed in the text mode (and counted in `listed_count`) when its
@@ -42,7 +43,7 @@ void write_folder_summary(ScoreSink& sink, std::int32_t listed_count, std::int32
 bool sink_broken(ScoreSink& sink);
 
 // One TSV line, newline included: score, "ok" or "undecodable", and the path with
-// tab, newline and backslash written as \t, \n and \\.
+// tab, newline, carriage return and backslash written as \t, \n, \r and \\.
 std::string tsv_record(const std::string& path, const FileScore& score);
 inline constexpr const char* TSV_HEADER = "score\tstatus\tpath\n";
 

@@ -208,7 +208,27 @@ ReplaceStatus replace_file(const std::string& path, const std::vector<std::uint8
   return ok ? ReplaceStatus::replaced : ReplaceStatus::write_failed;
 }
 
-void ignore_file_size_signal() { ::signal(SIGXFSZ, SIG_IGN); }
+void ignore_write_signals() {
+  ::signal(SIGXFSZ, SIG_IGN);
+  ::signal(SIGPIPE, SIG_IGN);
+}
+
+bool is_terminal(std::FILE* out) {
+  const int fd = ::fileno(out);
+  return fd >= 0 && ::isatty(fd) == 1;
+}
+
+std::string shown_on(std::FILE* out, const std::string& text) {
+  return is_terminal(out) ? control_characters_shown(text) : text;
+}
+
+std::string control_characters_shown(const std::string& text) {
+  std::string shown = text;
+  for (char& c : shown) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return shown;
+}
 
 int online_cores() {
   const long n = ::sysconf(_SC_NPROCESSORS_ONLN);
@@ -229,6 +249,9 @@ int finish_output(std::FILE* out, std::FILE* err, const char* program, int exit_
                   int write_errno) {
   errno = 0;
   if ((std::fflush(out) != 0 || std::ferror(out) != 0) && write_errno == 0) write_errno = errno;
+  // The usage text is the answer to a command line that names nothing: its exit
+  // code stands whether or not the text could be written.
+  if (exit_code == EXIT_USAGE) return exit_code;
   if (write_errno == 0 && std::ferror(out) == 0) return exit_code;
   if (write_errno == EPIPE || output_reader_gone(out)) return EXIT_OUTPUT_FAILED;
   if (write_errno != 0) {

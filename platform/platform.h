@@ -75,11 +75,24 @@ enum class ReplaceStatus {
 ReplaceStatus replace_file(const std::string& path, const std::vector<std::uint8_t>& bytes,
                            unsigned mode);
 
-// Makes a write beyond the file-size limit (ulimit -f) fail with EFBIG, like any
-// other failed write, instead of ending the process with SIGXFSZ: the program
-// then reports it with its documented exit code and leaves no temporary file.
+// Makes a failed write a failed write, never a signal: beyond the file-size limit
+// (ulimit -f) it fails with EFBIG instead of raising SIGXFSZ, and to a pipe whose
+// reader has gone with EPIPE instead of raising SIGPIPE. The program then ends
+// with its documented exit code (finish_output), leaving no temporary file.
 // Each program calls it before anything else.
-void ignore_file_size_signal();
+void ignore_write_signals();
+
+// True when `out` is a terminal.
+bool is_terminal(std::FILE* out);
+
+// `text` with every control character (bytes 0-31 and 127) as '?', as ls shows
+// names on a terminal, so that a file name can neither move the cursor nor forge
+// a line.
+std::string control_characters_shown(const std::string& text);
+
+// `text` as it may be written to `out`: control_characters_shown on a terminal,
+// the bytes unchanged anywhere else (a pipe, a file).
+std::string shown_on(std::FILE* out, const std::string& text);
 
 // Number of processors online (at least 1).
 int online_cores();
