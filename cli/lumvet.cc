@@ -41,6 +41,8 @@ constexpr const char* LONG_OPTIONS_TEXT =
     "  --model=FILE     score with the model file FILE that lumvet-train wrote\n"
     "  --jobs=N         score a folder's photos on N threads (default: every core);\n"
     "                   the output is the same for every N\n"
+    "  --decode-memory=MIB  memory that decoding may take at once, shared by all\n"
+    "                   threads (default 1024; 0: no limit); larger images wait\n"
     "  --help           print this text\n"
     "  --version        print the version\n";
 
@@ -152,6 +154,7 @@ int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
   }
 
   start_imaging_library();
+  set_decode_memory_budget(options.decode_memory);
   if (sharpness) {
     ScoreSink sink;
     sink.out = out;

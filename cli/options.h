@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "imaging/decode_budget.h"
 #include "platform/program_start.h"
 #include "scoring/constants.h"
 
@@ -27,7 +28,13 @@ struct LongOptions : StartOptions {
   Assessor assessor = Assessor::contrast;    // --assessor=contrast|sharpness
   std::string model_file;                    // --model=FILE: score with this model file
   std::int32_t jobs = 0;                     // --jobs=N: threads scoring a folder; 0 = every core
+  // --decode-memory=MIB: the decoding-memory budget that all threads share, in
+  // bytes (0: no limit).
+  std::uint64_t decode_memory = DEFAULT_DECODE_MEMORY_BUDGET;
 };
+
+// Largest --decode-memory, in MiB (1 TiB).
+inline constexpr std::int32_t MAX_DECODE_MEMORY_MIB = 1 << 20;
 
 // Most threads --jobs accepts.
 inline constexpr std::int32_t MAX_JOBS = 1024;

@@ -20,6 +20,7 @@
 #include <memory>
 #include <new>
 
+#include "imaging/decode_budget.h"
 #include "imaging/decoders.h"
 #include "imaging/imaging.h"
 
@@ -160,6 +161,7 @@ bool read_bmp_layout(std::FILE* file, BmpLayout& bmp) {
 bool decode_bmp(std::FILE* file, Bitmap32& out) {
   BmpLayout layout;
   if (!read_bmp_layout(file, layout)) return false;
+  reserve_decode_memory(4 * static_cast<std::uint64_t>(layout.width * layout.height));
 
   const stbi_io_callbacks callbacks = {read_callback, skip_callback, eof_callback};
   int width = 0, height = 0, channels = 0;

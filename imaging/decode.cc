@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "imaging/decode_budget.h"
 #include "imaging/decoders.h"
 #include "imaging/imaging.h"
 #include "platform/platform.h"
@@ -84,6 +85,7 @@ bool decode_whole(std::FILE* file, ImageFormat format, Bitmap32& bitmap) {
 
 std::optional<Bitmap32> decode_image_file(const std::string& path, std::int32_t max_width,
                                           std::int32_t max_height) {
+  const DecodeMemoryScope memory;
   ImageFormat format = ImageFormat::unknown;
   FilePtr file = open_image(path, format);
   if (!file) return std::nullopt;
@@ -97,6 +99,7 @@ std::optional<Bitmap32> decode_image_file(const std::string& path, std::int32_t 
 }
 
 bool decode_image_rows(const std::string& path, ImageRowSink& sink) {
+  const DecodeMemoryScope memory;
   ImageFormat format = ImageFormat::unknown;
   FilePtr file = open_image(path, format);
   if (!file) return false;

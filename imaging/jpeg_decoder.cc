@@ -13,6 +13,7 @@
 
 #include <jpeglib.h>
 
+#include "imaging/decode_budget.h"
 #include "imaging/decoders.h"
 #include "imaging/ycc_spans.h"
 
@@ -140,6 +141,24 @@ bool scan_count_allowed(std::FILE* file) {
   ByteReader in(file);
   const bool allowed = count_jpeg_scans(in, MAX_JPEG_SCANS) <= MAX_JPEG_SCANS;
   return std::fseek(file, position, SEEK_SET) == 0 && allowed;
+}
+
+// What a decode will need, for the decoding-memory budget: a multi-scan file's
+// whole-image coefficient buffer (64 two-byte coefficients per block of every
+// component), a whole-frame bitmap when the sink keeps one, else about a byte
+// per pixel for a sink that keeps parts of rows (the patches), and row buffers.
+std::uint64_t jpeg_memory_estimate(j_decompress_ptr cinfo, bool whole_frame) {
+  const std::uint64_t pixels =
+      std::uint64_t{cinfo->image_width} * std::uint64_t{cinfo->image_height};
+  std::uint64_t bytes =
+      (whole_frame ? 4 * pixels : pixels) + 64 * std::uint64_t{cinfo->image_width};
+  if (jpeg_has_multiple_scans(cinfo)) {
+    for (int c = 0; c < cinfo->num_components; ++c) {
+      const jpeg_component_info& comp = cinfo->comp_info[c];
+      bytes += 128 * std::uint64_t{comp.width_in_blocks} * std::uint64_t{comp.height_in_blocks};
+    }
+  }
+  return bytes;
 }
 
 void on_progress(j_common_ptr cinfo) {
@@ -289,6 +308,7 @@ bool read_jpeg(JpegJob* job) {
   // progressive file, the whole coefficient image.
   if (!image_size_allowed(cinfo->image_width, cinfo->image_height)) return false;
   if (jpeg_has_multiple_scans(cinfo) && !scan_count_allowed(job->file)) return false;
+  reserve_decode_memory(jpeg_memory_estimate(cinfo, job->sink->whole_frame()));
 
   bool cmyk = false;
   ImageRowSink& sink = *job->sink;
@@ -380,6 +400,7 @@ class BitmapRowSink : public ImageRowSink {
     return out_.pixels != nullptr;
   }
   std::uint8_t* row_storage(std::int32_t y) override { return out_.row(y); }
+  bool whole_frame() const override { return true; }
   void take_rows(std::int32_t, std::int32_t, std::uint8_t* const*) override {}
 
  private:
