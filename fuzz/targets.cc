@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -257,20 +258,29 @@ int run_long_options(const std::uint8_t* data, std::size_t size) {
   return 0;
 }
 
-// A folder of files for the command line, made once; the input's file is
-// written into it under names that need escaping, and a link leads back up.
-const std::string& scratch_folder() {
-  static const std::string folder = [] {
+// A folder of files for the command line, made once and removed at exit; the
+// input's file is written into it under names that need escaping, and a link
+// leads back up.
+struct ScratchFolder {
+  std::string path;
+  ScratchFolder() {
     char name[] = "/tmp/lumvet-fuzz-XXXXXX";
     fuzz_check(::mkdtemp(name) != nullptr, "mkdtemp");
-    const std::string dir = name;
+    path = name;
     fuzz_check(
-        ::mkdir((dir + "/d").c_str(), 0700) == 0 && ::mkdir((dir + "/.x").c_str(), 0700) == 0,
+        ::mkdir((path + "/d").c_str(), 0700) == 0 && ::mkdir((path + "/.x").c_str(), 0700) == 0,
         "mkdir");
-    fuzz_check(::symlink("..", (dir + "/d/up").c_str()) == 0, "symlink");
-    return dir;
-  }();
-  return folder;
+    fuzz_check(::symlink("..", (path + "/d/up").c_str()) == 0, "symlink");
+  }
+  ~ScratchFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+};
+
+const std::string& scratch_folder() {
+  static const ScratchFolder folder;
+  return folder.path;
 }
 
 void write_scratch_file(const std::string& path, const std::uint8_t* data, std::size_t size) {
