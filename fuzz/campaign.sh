@@ -34,7 +34,12 @@ fi
 BUILD=build-fuzz
 CC=clang-14 CXX=clang++-14 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DLUMVET_BUILD_FUZZERS=ON -DLUMVET_BUILD_TESTS=OFF >/dev/null
-cmake --build "$BUILD" -j"$(nproc)" >/dev/null
+mkdir -p "$BUILD"
+if ! cmake --build "$BUILD" -j"$(nproc)" >"$BUILD/build.log" 2>&1; then
+  grep -E "error|Error" "$BUILD/build.log" | head -20 >&2
+  echo "fuzz build failed; see $BUILD/build.log" >&2
+  exit 1
+fi
 fuzz/make_corpus.sh "$BUILD" "$BUILD/seeds"
 mkdir -p "$BUILD/findings"
 
