@@ -14,10 +14,14 @@
 #    - one thread: lumvet's time per photo against the decode floor (decode_floor:
 #      libjpeg-turbo with lumvet's settings decoding the same files into a rolling
 #      row buffer and discarding the rows); target at most 1.10;
+#    - the same for lumvet --assessor=sharpness --jobs=1, timed in the same runs
+#      as the floor and the contrast assessor; target at most 1.5;
 #    - every core: lumvet --jobs=N against the decode floor on N threads over the
 #      same files, as throughput; target at least 0.9;
-#    - lumvet's peak resident memory at one thread on 12-megapixel baseline JPEGs
-#      and on progressive ones;
+#    - lumvet's peak resident memory at one thread, with either assessor, on
+#      12-megapixel baseline JPEGs and on progressive ones, and the size of one
+#      full-frame bitmap of the 12-megapixel photos (the sharpness assessor's
+#      bound);
 #    - the ratio to the OpenCV "variance of the Laplacian" check, when
 #      python3-opencv is installed (this script does not install it);
 #    - the cost of the patch statistics per visited pixel.
@@ -77,21 +81,41 @@ line() {  # name photos timings...
     "$(per "${l[2]}" "$n")" "$(ratio "${l[2]}" "${f[2]}")" "$(per "${f[0]}" "$n")" \
     "$(per "${l[0]}" "$n")" "$(ratio "${l[0]}" "${f[0]}")"
 }
+# Each set's floor, contrast and sharpness runs take turns in one time_runs call,
+# so that both assessors' ratios come from the same floor measurement; the
+# sharpness rows are printed after the contrast table.
 dirs=()
+sharp_rows=()
 for set in "${SETS[@]}"; do
   dir="$PHOTOS/$set"
   dirs+=("$dir")
   mapfile -t t < <("$TIMER" "$REPEATS" "$FLOOR" --threads=1 "$dir" ::: \
-    "$LUMVET" --jobs=1 --seed=1 --format=tsv "$dir")
+    "$LUMVET" --jobs=1 --seed=1 --format=tsv "$dir" ::: \
+    "$LUMVET" --assessor=sharpness --jobs=1 --format=tsv "$dir")
   line "$set" "$(count_jpg "$dir")" "${t[0]}" "${t[1]}"
+  sharp_rows+=("$set|$(count_jpg "$dir")|${t[0]}|${t[1]}|${t[2]}")
 done
 # One process over every photo: start-up costs (lumvet loads more libraries) shared out.
 n_all=$(count_jpg "${dirs[@]}")
 mapfile -t t < <("$TIMER" "$REPEATS" "$FLOOR" --threads=1 "${dirs[@]}" ::: \
-  "$LUMVET" --jobs=1 --seed=1 --format=tsv -R "$PHOTOS")
+  "$LUMVET" --jobs=1 --seed=1 --format=tsv -R "$PHOTOS" ::: \
+  "$LUMVET" --assessor=sharpness --jobs=1 --format=tsv -R "$PHOTOS")
 line "all, one process" "$n_all" "${t[0]}" "${t[1]}"
-all_cpu=($(echo "${t[0]}") $(echo "${t[1]}"))
+sharp_rows+=("all, one process|$n_all|${t[0]}|${t[1]}|${t[2]}")
+all_cpu=($(echo "${t[0]}") $(echo "${t[1]}") $(echo "${t[2]}"))
 echo "  lumvet / floor, processor time, all photos: $(ratio "${all_cpu[6]}" "${all_cpu[2]}")   (target <= 1.10)"
+
+echo "== one thread: lumvet --assessor=sharpness --jobs=1 against the same floor runs, processor time per photo"
+printf '  %-18s %6s %9s %9s %7s   %9s %7s   %9s\n' set photos "floor" "contrast" ratio "sharpness" ratio "sharpness"
+printf '  %-18s %6s %9s %9s %7s   %9s %7s   %9s\n' "" "" "cpu ms" "cpu ms" "" "cpu ms" "" "wall ms"
+for row in "${sharp_rows[@]}"; do
+  IFS='|' read -r name n tf tc ts <<<"$row"
+  f=($tf) c=($tc) s=($ts)
+  printf '  %-18s %6d %9s %9s %7s   %9s %7s   %9s\n' "$name" "$n" "$(per "${f[2]}" "$n")" \
+    "$(per "${c[2]}" "$n")" "$(ratio "${c[2]}" "${f[2]}")" "$(per "${s[2]}" "$n")" \
+    "$(ratio "${s[2]}" "${f[2]}")" "$(per "${s[0]}" "$n")"
+done
+echo "  sharpness / floor, processor time, all photos: $(ratio "${all_cpu[10]}" "${all_cpu[2]}")   (target <= 1.5)"
 
 JOBS=$(nproc)
 echo "== $JOBS threads: lumvet --jobs=$JOBS against the floor on $JOBS threads, all $n_all photos (min wall time of $REPEATS)"
@@ -107,14 +131,29 @@ echo "== peak resident memory at one thread (/usr/bin/time)"
 if [ ! -x /usr/bin/time ]; then
   echo "  skipped: /usr/bin/time is not installed (Debian package time)"
 else
+peak_kb() { { /usr/bin/time -f '%M' "$@" >/dev/null; } 2>&1 | tail -1; }
+mb() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
 for set in 12mp baseline original 24mp_progressive; do
-  kb=$( { /usr/bin/time -f '%M' "$LUMVET" --jobs=1 --format=tsv "$PHOTOS/$set" >/dev/null; } 2>&1 | tail -1)
-  fkb=$( { /usr/bin/time -f '%M' "$FLOOR" "$PHOTOS/$set" >/dev/null; } 2>&1 | tail -1)
-  printf '  %-18s lumvet %6.1f MB   decode floor %6.1f MB\n' "$set" "$(awk -v k="$kb" 'BEGIN { print k / 1024 }')" \
-    "$(awk -v k="$fkb" 'BEGIN { print k / 1024 }')"
+  kb=$(peak_kb "$LUMVET" --jobs=1 --format=tsv "$PHOTOS/$set")
+  skb=$(peak_kb "$LUMVET" --assessor=sharpness --jobs=1 --format=tsv "$PHOTOS/$set")
+  fkb=$(peak_kb "$FLOOR" "$PHOTOS/$set")
+  printf '  %-18s lumvet %6s MB   sharpness %6s MB   decode floor %6s MB\n' "$set" "$(mb "$kb")" \
+    "$(mb "$skb")" "$(mb "$fkb")"
+  if [ "$set" = 12mp ]; then sharp_12mp_kb=$skb; fi
 done
-echo "  (one 12-megapixel full-frame bitmap alone is 48 MB; a progressive JPEG needs"
-echo "   libjpeg's whole-image coefficient buffer, about 3 bytes per pixel for 4:2:0)"
+# The largest photo of the 12-megapixel set as one full-frame 4-byte bitmap.
+bitmap_bytes=0
+for f in "$PHOTOS"/12mp/*.jpg; do
+  b=$(rdjpgcom -verbose "$f" | sed -n 's/^JPEG image is \([0-9]*\)w \* \([0-9]*\)h.*/\1 \2/p' |
+    awk '{ print $1 * $2 * 4 }')
+  if [ "${b:-0}" -gt "$bitmap_bytes" ]; then bitmap_bytes=$b; fi
+done
+awk -v k="$sharp_12mp_kb" -v b="$bitmap_bytes" 'BEGIN {
+  printf "  12mp: sharpness %.1f MB, one full-frame bitmap (w x h x 4) %.1f MB: %.3f of it   (target < 1)\n",
+    k / 1024, b / 1048576, k * 1024 / b }'
+echo "  (MB here are 2^20 bytes, as /usr/bin/time reports KiB)"
+echo "  (a progressive JPEG needs libjpeg's whole-image coefficient buffer, about"
+echo "   3 bytes per pixel for 4:2:0)"
 fi
 
 echo "== OpenCV variance-of-the-Laplacian peer (one thread)"

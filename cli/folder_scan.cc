@@ -1,5 +1,7 @@
 #include "cli/folder_scan.h"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -19,9 +21,33 @@ bool is_skipped_folder_name(const std::string& name) {
   return !name.empty() && name[0] == '.' && name.size() <= 2;
 }
 
-// Every real folder (device and inode) that the walk has entered, so that none
-// is scanned twice in a run however many links lead to it.
+// Extensions of image files, counted when a folder scan leaves them out.
+constexpr std::array<std::string_view, 25> IMAGE_EXTENSIONS = {
+    "arw", "avif", "bmp", "cr2", "cr3", "dng", "gif", "heic", "heif", "jfif", "jpe",  "jpeg", "jpg",
+    "jxl", "nef",  "nrw", "orf", "pef", "png", "raf", "rw2",  "srw",  "tif",  "tiff", "webp"};
+
+bool takes_name(const WalkOptions* options, const std::string& name) {
+  if (options == nullptr || options->extensions.empty()) return platform::has_jpg_suffix(name);
+  for (const auto& extension : options->extensions) {
+    if (has_extension(name, extension)) return true;
+  }
+  return false;
+}
+
+void note_skipped(SkippedNames& skipped, const std::string& name) {
+  std::string extension = image_extension(name);
+  if (extension.empty()) return;
+  ++skipped.count;
+  auto& seen = skipped.extensions;
+  const auto at = std::lower_bound(seen.begin(), seen.end(), extension);
+  if (at == seen.end() || *at != extension) seen.insert(at, std::move(extension));
+}
+
+// One walk: the names it takes (`options` may be null: ".jpg" names, nothing
+// counted), and every real folder (device and inode) that it has entered, so
+// that none is scanned twice however many links lead to it.
 struct WalkState {
+  const WalkOptions* options = nullptr;
   std::set<std::pair<std::uint64_t, std::uint64_t>> scanned;
   std::FILE* notes = nullptr;
 };
@@ -31,13 +57,19 @@ bool first_visit(WalkState& state, const platform::FileId& id) {
 }
 
 bool walk(std::string& path, bool recurse, WalkState& state, const PhotoVisitor& visit) {
+  const WalkOptions* options = state.options;
   const std::size_t length = path.size();
   std::vector<platform::DirEntry> entries;
   if (!platform::list_directory(path, entries)) return true;
 
   bool go_on = true;
   for (const auto& entry : entries) {
-    if (entry.is_directory || !platform::has_jpg_suffix(entry.name)) continue;
+    if (entry.is_directory) continue;
+    if (!takes_name(options, entry.name)) {
+      if (options != nullptr && options->skipped != nullptr)
+        note_skipped(*options->skipped, entry.name);
+      continue;
+    }
     path.resize(length);
     path += '/';
     path += entry.name;
@@ -59,7 +91,7 @@ bool walk(std::string& path, bool recurse, WalkState& state, const PhotoVisitor&
         // Vanished since the listing, or beyond the path-length limit.
         if (error == ENAMETOOLONG && state.notes != nullptr) {
           std::fprintf(state.notes, "lumvet: path too long, folder not scanned: %s\n",
-                       path.c_str());
+                       platform::shown_on(state.notes, path).c_str());
         }
         continue;
       }
@@ -73,14 +105,49 @@ bool walk(std::string& path, bool recurse, WalkState& state, const PhotoVisitor&
   return go_on;
 }
 
-}  // namespace
-
-bool walk_photos(std::string& path, bool recurse, const PhotoVisitor& visit, std::FILE* notes) {
+bool walk_from(std::string& path, bool recurse, const WalkOptions* options, std::FILE* notes,
+               const PhotoVisitor& visit) {
   WalkState state;
+  state.options = options;
   state.notes = notes;
   platform::FileId id;
   if (platform::file_id(path, id)) first_visit(state, id);
   return walk(path, recurse, state, visit);
+}
+
+}  // namespace
+
+bool has_extension(std::string_view name, std::string_view extension) {
+  if (name.size() <= extension.size()) return false;
+  const std::size_t dot = name.size() - extension.size() - 1;
+  if (name[dot] != '.') return false;
+  for (std::size_t i = 0; i < extension.size(); ++i) {
+    char c = name[dot + 1 + i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != extension[i]) return false;
+  }
+  return true;
+}
+
+std::string image_extension(std::string_view name) {
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos || dot + 1 == name.size()) return {};
+  std::string extension(name.substr(dot + 1));
+  for (char& c : extension) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  const bool known = std::binary_search(IMAGE_EXTENSIONS.begin(), IMAGE_EXTENSIONS.end(),
+                                        std::string_view(extension));
+  return known ? extension : std::string();
+}
+
+bool walk_photos(std::string& path, bool recurse, const PhotoVisitor& visit, std::FILE* notes) {
+  return walk_from(path, recurse, nullptr, notes, visit);
+}
+
+bool walk_photos(std::string& path, bool recurse, const WalkOptions& options,
+                 const PhotoVisitor& visit) {
+  return walk_from(path, recurse, &options, options.notes, visit);
 }
 
 void scan_photos(std::string& path, bool recurse, const PhotoScorer& score,
@@ -98,6 +165,36 @@ void scan_photos(std::string& path, bool recurse, const PhotoScorer& score,
         return true;
       },
       sink.notes);
+}
+
+void scan_entries(const EntrySource& source, const PhotoScorer& score, std::int32_t& examined_count,
+                  std::int32_t& listed_count, RandomState& rs, ScoreSink& sink,
+                  Progress* progress) {
+  source([&](const std::string& path, bool missing, int error) {
+    if (sink_broken(sink)) return false;
+    progress_found(progress);
+    if (missing) {
+      progress_before_output(progress);
+      write_missing_entry(sink, path, error);
+    } else {
+      ++examined_count;
+      const FileScore result = score(path, rs);
+      if (is_listed(sink, result)) ++listed_count;
+      progress_before_output(progress);
+      write_folder_photo(sink, path, result);
+    }
+    progress_done(progress);
+    return true;
+  });
+  progress_total_known(progress);
+}
+
+EntrySource folder_entries(const std::string& path, bool recurse, const WalkOptions& options) {
+  return [path, recurse, &options](const EntryVisitor& visit) {
+    std::string folder = path;  // extended and restored by the walk
+    return walk_photos(folder, recurse, options,
+                       [&visit](const std::string& photo) { return visit(photo, false, 0); });
+  };
 }
 
 }  // namespace lumvet

@@ -1,8 +1,10 @@
 #include "cli/lumvet.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,6 +13,10 @@
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/parallel_scan.h"
+#include "cli/path_runs.h"
+#include "cli/photo_seed.h"
+#include "cli/progress.h"
+#include "imaging/decode_budget.h"
 #include "imaging/imaging.h"
 #include "platform/platform.h"
 #include "platform/program_start.h"
@@ -41,8 +47,21 @@ constexpr const char* LONG_OPTIONS_TEXT =
     "  --model=FILE     score with the model file FILE that lumvet-train wrote\n"
     "  --jobs=N         score a folder's photos on N threads (default: every core);\n"
     "                   the output is the same for every N\n"
-    "  --decode-memory=MIB  memory that decoding may take at once, shared by all\n"
-    "                   threads (default 1024; 0: no limit); larger images wait\n"
+    "  --raw=MODE       camera raw files: preview (default) scores the embedded\n"
+    "                   full-size JPEG preview when there is one, else a develop;\n"
+    "                   develop always demosaics the sensor data\n"
+    "  --all-paths      score every path given, in order, not only the first\n"
+    "  --files-from=FILE  score the paths listed in FILE, one per line ('-': standard\n"
+    "                   input), after any given on the command line\n"
+    "  -0, --null       the list is separated by NUL bytes (find -print0)\n"
+    "  --ext=LIST       names a folder scan takes, e.g. jpg,jpeg,png (default jpg)\n"
+    "  --print0         print only the paths of listed photos, each ended by a NUL\n"
+    "  --seed-per-photo draw each photo's patches from the seed and the photo's bytes,\n"
+    "                   so that it scores the same in any folder, order or list\n"
+    "  --quiet          no progress line and no hints on a terminal\n"
+    "  --report=DIR     also write a report to open in a browser: DIR/index.html with\n"
+    "                   every photo's score, thumbnail and a 100% crop of the region\n"
+    "                   that decided its score\n"
     "  --help           print this text\n"
     "  --version        print the version\n";
 
@@ -53,6 +72,10 @@ struct PathChoice {
   bool recurse = false;
   bool directory = false;
   std::string path;
+  // Every argument the scan took for a path, in order (for --all-paths), and
+  // whether the first of them exists.
+  std::vector<std::string> named;
+  bool first_exists = false;
 };
 
 // Argument scan. Arguments 1 ... are examined in order. One beginning with '-' is
@@ -85,7 +108,9 @@ PathChoice choose_path(const std::vector<std::string>& args, std::FILE* notes) {
       path_index = i;
       kind = platform::path_kind(arg);
     }
+    choice.named.push_back(arg);
   }
+  choice.first_exists = kind != platform::PathKind::missing;
   if (kind != platform::PathKind::missing) {
     choice.path = args[path_index];
   } else {
@@ -104,6 +129,44 @@ PathChoice choose_path(const std::vector<std::string>& args, std::FILE* notes) {
 
 int finish_output(std::FILE* out, std::FILE* err, int write_errno, int exit_code) {
   return platform::finish_output(out, err, PROGRAM_NAME, exit_code, write_errno);
+}
+
+// With --all-paths (or --print0), more than one path argument is a run over all
+// of them when the first exists, or when it does not, the joined arguments do
+// not name a path either, and another of them exists.
+bool scores_every_path(const PathChoice& choice) {
+  if (choice.named.size() < 2) return false;
+  if (choice.first_exists) return true;
+  if (choice.usable) return false;  // the joined arguments name a path
+  return std::any_of(choice.named.begin() + 1, choice.named.end(), [](const std::string& path) {
+    return platform::path_kind(path) != platform::PathKind::missing;
+  });
+}
+
+// "lumvet: NAME: REASON" for a path that cannot be found.
+void report_missing(std::FILE* out, std::FILE* err, const std::string& path) {
+  int error = 0;
+  if (platform::path_kind(path, error) != platform::PathKind::missing) return;
+  report_problem(out, err, PROGRAM_NAME,
+                 platform::shown_on(err, path) + ": " + std::strerror(error));
+}
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+// Writes the report's page once every photo is in it. A report that could not
+// be written completely is an output that could not be written.
+int finish_run(ReportWriter* report, std::FILE* out, std::FILE* err, int write_errno,
+               int exit_code) {
+  if (report != nullptr) {
+    std::string error;
+    if (!finish_report(*report, error)) {
+      std::fprintf(err, "%s: %s\n", PROGRAM_NAME, error.c_str());
+      exit_code = EXIT_OUTPUT_FAILED;
+    }
+  }
+  return finish_output(out, err, write_errno, exit_code);
 }
 
 }  // namespace
@@ -144,72 +207,143 @@ int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
   }
   if (sharpness && !options.threshold_given) options.threshold = SHARPNESS_LIST_THRESHOLD;
 
+  // A file list must be readable before anything else is done.
+  PathList list;
+  std::unique_ptr<std::FILE, FileCloser> list_file;
+  if (!options.files_from.empty()) {
+    if (options.files_from == "-") {
+      list.in = stdin;
+    } else {
+      int open_error = 0;
+      list_file.reset(platform::open_input(options.files_from, open_error));
+      if (!list_file) {
+        report_problem(out, err, PROGRAM_NAME,
+                       "cannot read file list " + platform::shown_on(err, options.files_from) +
+                           ": " + std::strerror(open_error));
+        return EXIT_BAD_OPTION;
+      }
+      list.in = list_file.get();
+    }
+    list.delimiter = options.null_separated ? '\0' : '\n';
+  }
+
   // Standard output carries nothing but records in the machine-readable formats.
   std::FILE* notes = options.format == OutputFormat::text ? out : err;
   const PathChoice choice = choose_path(args, notes);
-  if (!choice.usable) {
+  const bool every_path = options.all_paths || options.print0;
+  const bool many = list.in != nullptr || (every_path && scores_every_path(choice));
+  if (!many && !choice.usable) {
+    // Which path was missing: every one with --all-paths, else the first when a
+    // person reads the error stream.
+    if (every_path) {
+      for (const auto& path : choice.named) report_missing(out, err, path);
+    } else if (!choice.named.empty() && platform::is_terminal(err)) {
+      report_missing(out, err, choice.named[0]);
+    }
     std::fputs(USAGE_TEXT, notes);
     std::fflush(notes);
     return EXIT_USAGE;
   }
 
+  // The report folder must be usable before anything is scored.
+  ReportWriter report;
+  ReportWriter* report_sink = nullptr;
+  if (!options.report_dir.empty()) {
+    if (!open_report(options.report_dir, sharpness ? "sharpness" : "contrast", options.threshold,
+                     report, error)) {
+      report_problem(out, err, PROGRAM_NAME, error);
+      return EXIT_BAD_OPTION;
+    }
+    report_sink = &report;
+  }
+
   start_imaging_library();
   set_decode_memory_budget(options.decode_memory);
-  if (sharpness) {
-    ScoreSink sink;
-    sink.out = out;
-    sink.format = options.format;
-    sink.threshold = options.threshold;
-    sink.notes = err;
-    sink.terminal = platform::is_terminal(out);
-    if (choice.directory) {
-      write_folder_header(sink);
-      std::int32_t examined_count = 0;
-      std::int32_t listed_count = 0;
-      std::string folder = choice.path;
-      const int jobs = options.jobs > 0 ? options.jobs : platform::online_cores();
-      scan_folder_sharpness(folder, sharpness_model, examined_count, listed_count, choice.recurse,
-                            sink, jobs);
-      if (!sink_broken(sink)) write_folder_summary(sink, listed_count, examined_count);
-    } else {
-      const SharpnessResult r = assess_sharpness_file(choice.path, sharpness_model);
-      write_single_result(sink, choice.path, FileScore{r.score, r.decoded});
-    }
-    return finish_output(out, err, sink.write_errno, EXIT_DONE);
-  }
-  RandomState rs;
-  if (options.seed) {
-    rs.value = *options.seed;
-  } else {
-    seed_random_from_ticks(rs);
-  }
+  const DecodeOptions decode{options.raw};
+  const bool evidence = report_sink != nullptr;
   SvmModel model;
-  if (options.model_file.empty()) {
-    init_embedded_model(model);
+  PhotoScoring scoring;
+  RandomState rs{0};  // the sharpness assessor and --seed-per-photo draw nothing from it
+  if (sharpness) {
+    scoring.score = [&sharpness_model, evidence, decode](const std::string& photo, RandomState&) {
+      return score_sharpness_photo(sharpness_model, photo, evidence, decode);
+    };
   } else {
-    model = std::move(file_model);
+    if (options.seed) {
+      rs.value = *options.seed;
+    } else {
+      seed_random_from_ticks(rs);
+    }
+    if (options.model_file.empty()) {
+      init_embedded_model(model);
+    } else {
+      model = std::move(file_model);
+    }
+    if (options.seed_per_photo) {
+      const std::int32_t seed = options.seed.value_or(DEFAULT_PHOTO_SEED);
+      scoring.score = [&model, seed, decode](const std::string& photo, RandomState&) {
+        return score_photo_seeded(model, photo, seed, decode);
+      };
+    } else {
+      scoring.score = [&model, evidence, decode](const std::string& photo, RandomState& state) {
+        return score_contrast_photo(model, photo, state, evidence, decode);
+      };
+      scoring.steps_per_photo = STEPS_PER_SCORED_FILE;
+    }
   }
 
   ScoreSink sink;
   sink.out = out;
+  sink.err = err;
   sink.format = options.format;
   sink.threshold = options.threshold;
   sink.notes = err;
   sink.terminal = platform::is_terminal(out);
-  if (choice.directory) {
-    write_folder_header(sink);
+  sink.report = report_sink;
+  int exit_code = EXIT_DONE;
+  if (!many && !choice.directory) {
+    write_single_result(sink, choice.path, scoring.score(choice.path, rs));
+  } else {
+    SkippedNames skipped;
+    WalkOptions walk;
+    walk.extensions = options.extensions;
+    walk.skipped = &skipped;
+    walk.notes = err;
+    Progress progress_line;
+    Progress* progress =
+        start_progress(progress_line, out, err, options.quiet) ? &progress_line : nullptr;
+    const int jobs = options.jobs > 0 ? options.jobs : platform::online_cores();
     std::int32_t examined_count = 0;
     std::int32_t listed_count = 0;
-    std::string folder = choice.path;  // extended and restored by the scan
-    const int jobs = options.jobs > 0 ? options.jobs : platform::online_cores();
-    scan_folder(folder, model, examined_count, listed_count, choice.recurse, rs, sink, jobs);
-    if (!sink_broken(sink)) write_folder_summary(sink, listed_count, examined_count);
-  } else {
-    const FileScore score = score_image_file_checked(model, choice.path, FEATURE_SCALE, rs);
-    write_single_result(sink, choice.path, score);
+    const std::vector<std::string> folder{choice.path};
+    const EntrySource source =
+        many ? named_paths(choice.named, list.in ? &list : nullptr, choice.recurse, walk)
+             : named_paths(folder, nullptr, choice.recurse, walk);
+    write_folder_header(sink);
+    run_entries(source, list.in == nullptr, scoring, jobs, rs, sink, examined_count, listed_count,
+                progress, &walk);
+    progress_end(progress);
+    if (list.read_error != 0) {
+      report_problem(out, err, PROGRAM_NAME,
+                     "cannot read file list " + platform::shown_on(err, options.files_from) + ": " +
+                         std::strerror(list.read_error));
+      exit_code = EXIT_BAD_OPTION;
+    } else if (!sink_broken(sink)) {
+      write_folder_summary(sink, listed_count, examined_count);
+    }
+    if (list.empty_records > 0) {
+      report_problem(out, err, PROGRAM_NAME,
+                     "file list " + platform::shown_on(err, options.files_from) + ": " +
+                         std::to_string(list.empty_records) + " empty " +
+                         (list.empty_records == 1 ? "entry" : "entries") + " passed over");
+    }
+    if (skipped.count > 0 && options.format == OutputFormat::text && !options.quiet &&
+        platform::is_terminal(err)) {
+      report_problem(out, err, PROGRAM_NAME, skipped_names_hint(skipped, options.extensions));
+    }
   }
-  release_svm_model(model);
-  return finish_output(out, err, sink.write_errno, EXIT_DONE);
+  if (!sharpness) release_svm_model(model);
+  return finish_run(report_sink, out, err, sink.write_errno, exit_code);
 }
 
 }  // namespace lumvet

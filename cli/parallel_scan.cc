@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "report/evidence.h"
 #include "sharpness/assess.h"
 
 namespace lumvet {
@@ -24,6 +25,8 @@ struct Slot {
   bool stale = false;      // running from a start already known to be wrong
   FileScore result;
   std::int32_t end = 0;  // the state after it, when done
+  bool missing = false;  // a path that cannot be found: written, never scored
+  int error = 0;         // why it cannot be found
 };
 
 // The photos in flight live in `window_`, in scan order, from the oldest photo
@@ -35,14 +38,15 @@ class ParallelScan {
  public:
   ParallelScan(const PhotoScorer& score, RandomState rs, std::size_t max_in_flight,
                std::int32_t& examined_count, std::int32_t& listed_count, ScoreSink& sink,
-               std::uint64_t steps_per_photo)
+               std::uint64_t steps_per_photo, Progress* progress)
       : score_(score),
         steps_per_photo_(steps_per_photo),
         committed_(rs),
         max_in_flight_(max_in_flight),
         examined_count_(examined_count),
         listed_count_(listed_count),
-        sink_(sink) {}
+        sink_(sink),
+        progress_(progress) {}
 
   ~ParallelScan() { stop_workers(); }
 
@@ -60,9 +64,11 @@ class ParallelScan {
     return static_cast<int>(workers_.size());
   }
 
-  // Queues one photo, first writing whatever is ready and waiting for room.
-  // False once the sink is broken: the walk should stop.
-  bool add(const std::string& path) {
+  // Queues one photo (or a missing entry, done at once), first writing whatever
+  // is ready and waiting for room. False once the sink is broken: the walk should
+  // stop.
+  bool add(const std::string& path, bool missing = false, int error = 0) {
+    progress_found(progress_);
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
       if (!commit_ready(lock)) return false;
@@ -70,7 +76,14 @@ class ParallelScan {
       slot_done_.wait(lock);
     }
     window_.emplace_back();
-    window_.back().path = path;
+    Slot& slot = window_.back();
+    slot.path = path;
+    if (missing) {
+      slot.missing = true;
+      slot.error = error;
+      slot.state = SlotState::done;  // decodes nothing, so no guess counts it
+      return commit_ready(lock);
+    }
     work_ready_.notify_one();
     return true;
   }
@@ -173,13 +186,21 @@ class ParallelScan {
       if (head.result.decoded) committed_.value = head.end;
       const std::string path = std::move(head.path);
       const FileScore result = head.result;
+      const bool missing = head.missing;
+      const int error = head.error;
       window_.pop_front();
       slot_done_.notify_all();  // room in the window
 
       lock.unlock();
-      ++examined_count_;
-      if (is_listed(sink_, result)) ++listed_count_;
-      write_folder_photo(sink_, path, result);
+      progress_before_output(progress_);
+      if (missing) {
+        write_missing_entry(sink_, path, error);
+      } else {
+        ++examined_count_;
+        if (is_listed(sink_, result)) ++listed_count_;
+        write_folder_photo(sink_, path, result);
+      }
+      progress_done(progress_);
       lock.lock();
     }
   }
@@ -201,6 +222,7 @@ class ParallelScan {
   std::int32_t& examined_count_;
   std::int32_t& listed_count_;
   ScoreSink& sink_;
+  Progress* const progress_;  // may be null; used on the walking thread only
 
   std::mutex mutex_;
   std::condition_variable work_ready_;  // a slot is waiting, or quit_
@@ -217,7 +239,8 @@ void scan_photos_in_parallel(std::string& path, bool recurse, int jobs, const Ph
                              RandomState& rs, ScoreSink& sink, std::uint64_t steps_per_photo) {
   const std::size_t max_in_flight =
       static_cast<std::size_t>(jobs < 1 ? 1 : jobs) * PHOTOS_IN_FLIGHT_PER_JOB;
-  ParallelScan scan(score, rs, max_in_flight, examined_count, listed_count, sink, steps_per_photo);
+  ParallelScan scan(score, rs, max_in_flight, examined_count, listed_count, sink, steps_per_photo,
+                    nullptr);
   if (scan.start_workers(jobs) == 0) {
     scan_photos(path, recurse, score, examined_count, listed_count, rs, sink);
     return;
@@ -227,11 +250,55 @@ void scan_photos_in_parallel(std::string& path, bool recurse, int jobs, const Ph
   rs = scan.finish();
 }
 
+void scan_entries_in_parallel(const EntrySource& source, int jobs, const PhotoScorer& score,
+                              std::int32_t& examined_count, std::int32_t& listed_count,
+                              RandomState& rs, ScoreSink& sink, std::uint64_t steps_per_photo,
+                              Progress* progress) {
+  const std::size_t max_in_flight =
+      static_cast<std::size_t>(jobs < 1 ? 1 : jobs) * PHOTOS_IN_FLIGHT_PER_JOB;
+  ParallelScan scan(score, rs, max_in_flight, examined_count, listed_count, sink, steps_per_photo,
+                    progress);
+  if (scan.start_workers(jobs) == 0) {
+    scan_entries(source, score, examined_count, listed_count, rs, sink, progress);
+    return;
+  }
+  source([&scan](const std::string& path, bool missing, int error) {
+    return scan.add(path, missing, error);
+  });
+  progress_total_known(progress);
+  rs = scan.finish();
+}
+
+FileScore score_contrast_photo(const SvmModel& model, const std::string& path, RandomState& rs,
+                               bool evidence, const DecodeOptions& decode) {
+  if (!evidence) return score_image_file_checked(model, path, FEATURE_SCALE, rs, decode, nullptr);
+  PatchEvidence patches;
+  FileScore result =
+      score_image_file_with_evidence(model, path, FEATURE_SCALE, rs, patches, decode);
+  if (result.decoded) result.evidence = contrast_evidence(path, patches);
+  return result;
+}
+
+FileScore score_sharpness_photo(const SharpnessModel& model, const std::string& path,
+                                bool evidence, const DecodeOptions& decode) {
+  if (!evidence) {
+    const SharpnessResult r = assess_sharpness_file(path, model, decode);
+    return FileScore{r.score, r.decoded, r.source};
+  }
+  SlopeMap map;
+  const SharpnessResult r = assess_sharpness_file(path, model, decode, &map);
+  FileScore result{r.score, r.decoded, r.source};
+  if (r.decoded) result.evidence = sharpness_evidence(path, r, map);
+  return result;
+}
+
 void scan_folder(std::string& path, const SvmModel& model, std::int32_t& examined_count,
                  std::int32_t& listed_count, bool recurse, RandomState& rs, ScoreSink& sink,
-                 int jobs) {
-  const PhotoScorer score = [&model](const std::string& photo, RandomState& state) {
-    return score_image_file_checked(model, photo, FEATURE_SCALE, state);
+                 int jobs, const DecodeOptions& decode) {
+  const bool evidence = sink.report != nullptr;
+  const PhotoScorer score = [&model, evidence, decode](const std::string& photo,
+                                                       RandomState& state) {
+    return score_contrast_photo(model, photo, state, evidence, decode);
   };
   if (jobs > 1) {
     scan_photos_in_parallel(path, recurse, jobs, score, examined_count, listed_count, rs, sink);
@@ -242,10 +309,10 @@ void scan_folder(std::string& path, const SvmModel& model, std::int32_t& examine
 
 void scan_folder_sharpness(std::string& path, const SharpnessModel& model,
                            std::int32_t& examined_count, std::int32_t& listed_count, bool recurse,
-                           ScoreSink& sink, int jobs) {
-  const PhotoScorer score = [&model](const std::string& photo, RandomState&) {
-    const SharpnessResult r = assess_sharpness_file(photo, model);
-    return FileScore{r.score, r.decoded};
+                           ScoreSink& sink, int jobs, const DecodeOptions& decode) {
+  const bool evidence = sink.report != nullptr;
+  const PhotoScorer score = [&model, evidence, decode](const std::string& photo, RandomState&) {
+    return score_sharpness_photo(model, photo, evidence, decode);
   };
   RandomState unused{0};  // the assessor draws nothing
   if (jobs > 1) {

@@ -13,7 +13,7 @@ SECONDS_PER_TARGET="${1:-300}"
 shift || true
 TARGETS=("$@")
 if [ ${#TARGETS[@]} -eq 0 ]; then
-  TARGETS=(image_readers fast_scorer model_file network_file long_options command_line)
+  TARGETS=(image_readers fast_scorer model_file network_file long_options command_line file_list)
 fi
 
 PACKAGES=(clang-14 libclang-rt-14-dev)

@@ -18,11 +18,13 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/lumvet.h"
+#include "cli/path_runs.h"
 #include "imaging/imaging.h"
 #include "nn/assessor.h"
 #include "nn/network.h"
 #include "nn/network_file.h"
 #include "platform/long_options.h"
+#include "platform/platform.h"
 #include "scoring/file_scoring.h"
 #include "scoring/linear_model.h"
 #include "scoring/model_file.h"
@@ -310,7 +312,7 @@ void check_tsv(const std::string& text) {
     const std::size_t tab = line.find('\t', i + 1);
     fuzz_check(tab != std::string::npos, "TSV: no status");
     const std::string status = line.substr(i + 1, tab - i - 1);
-    fuzz_check(status == "ok" || status == "undecodable", "TSV: bad status");
+    fuzz_check(status == "ok" || status == "undecodable" || status == "missing", "TSV: bad status");
     const std::string path = line.substr(tab + 1);
     fuzz_check(!path.empty() && path.find('\t') == std::string::npos &&
                    path.find('\r') == std::string::npos,
@@ -332,16 +334,18 @@ void check_jsonl(const std::string& text) {
                "JSONL: not a record");
     for (const auto& item : record.items()) {
       fuzz_check(item.key() == "path" || item.key() == "score" || item.key() == "decoded" ||
-                     item.key() == "path_bytes",
+                     item.key() == "raw" || item.key() == "status" || item.key() == "path_bytes",
                  "JSONL: unknown field");
     }
   }
 }
 
-// The whole lumvet command line. The input is the arguments (first byte: format
-// and jobs; then lines, each an argument; names not beginning with '-' are taken
-// inside the scratch folder, and no argument may climb out of it), a NUL, then
-// the bytes of the file that the scratch folder holds under several names.
+// The whole lumvet command line. The input is the arguments (first byte: format,
+// jobs, and whether the paths go into a file list, newline- or NUL-separated;
+// then lines, each an argument; names not beginning with '-' are taken inside the
+// scratch folder, and no argument may climb out of it or name a file to read or
+// write), a NUL, then the bytes of the file that the scratch folder holds under
+// several names.
 int run_command_line(const std::uint8_t* data, std::size_t size) {
   start_imaging_library();
   const std::uint8_t* nul = static_cast<const std::uint8_t*>(std::memchr(data, 0, size));
@@ -356,8 +360,11 @@ int run_command_line(const std::uint8_t* data, std::size_t size) {
 
   const bool jsonl = text_size > 0 && (data[0] & 1) != 0;
   const bool two_jobs = text_size > 0 && (data[0] & 2) != 0;
+  const bool listed = text_size > 0 && (data[0] & 4) != 0;
+  const char delimiter = text_size > 0 && (data[0] & 8) != 0 ? '\0' : '\n';
   std::vector<std::string> args = {"lumvet", "--seed=1", two_jobs ? "--jobs=2" : "--jobs=1",
                                    jsonl ? "--format=jsonl" : "--format=tsv"};
+  std::string list;
   bool help_or_version = false;
   std::string arg;
   for (std::size_t i = 1; i <= text_size && args.size() < 12; ++i) {
@@ -366,13 +373,26 @@ int run_command_line(const std::uint8_t* data, std::size_t size) {
       continue;
     }
     if (arg.rfind("--format", 0) == 0 || arg.rfind("--jobs", 0) == 0 ||
+        arg.rfind("--files-from", 0) == 0 || arg.rfind("--report", 0) == 0 ||
         arg.find("..") != std::string::npos) {
       arg.clear();
       continue;
     }
     help_or_version = help_or_version || arg == "--help" || arg == "--version";
-    args.push_back(!arg.empty() && arg[0] == '-' ? arg : dir + "/" + arg);
+    if (!arg.empty() && arg[0] == '-') {
+      args.push_back(arg);
+    } else if (listed) {
+      list += dir + "/" + arg + delimiter;
+    } else {
+      args.push_back(dir + "/" + arg);
+    }
     arg.clear();
+  }
+  if (listed) {
+    const std::string list_path = dir + "/list";
+    write_scratch_file(list_path, reinterpret_cast<const std::uint8_t*>(list.data()), list.size());
+    args.push_back("--files-from=" + list_path);
+    if (delimiter == '\0') args.push_back("--null");
   }
   args.push_back(dir);
 
@@ -405,10 +425,80 @@ int run_command_line(const std::uint8_t* data, std::size_t size) {
   return 0;
 }
 
+// The file-list reader behind --files-from: the input's first byte chooses the
+// separator (odd: NUL, else newline), the rest is the list. Every non-empty record
+// is handed on once, in order and whole: as itself when it names no folder
+// (missing exactly when it cannot be found; a record holding a NUL byte names
+// nothing), else as the photos of that folder; every empty record is counted.
+// The folder walk does not recurse.
+int run_file_list(const std::uint8_t* data, std::size_t size) {
+  const char delimiter = size > 0 && (data[0] & 1) != 0 ? '\0' : '\n';
+  const std::uint8_t* text = size > 0 ? data + 1 : data;
+  const std::size_t text_size = size > 0 ? size - 1 : 0;
+
+  std::vector<std::string> records;
+  std::int64_t empty_records = 0;
+  std::string current;
+  for (std::size_t i = 0; i < text_size; ++i) {
+    if (static_cast<char>(text[i]) != delimiter) {
+      current += static_cast<char>(text[i]);
+    } else if (current.empty()) {
+      ++empty_records;
+    } else {
+      records.push_back(current);
+      current.clear();
+    }
+  }
+  if (!current.empty()) records.push_back(current);
+
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(
+      std::fopen(input_file(text, text_size).c_str(), "rb"), std::fclose);
+  fuzz_check(in != nullptr, "opening the list");
+  PathList list;
+  list.in = in.get();
+  list.delimiter = delimiter;
+  struct Visit {
+    std::string path;
+    bool missing;
+  };
+  std::vector<Visit> visits;
+  const std::vector<std::string> no_paths;
+  const WalkOptions walk;
+  const bool finished =
+      named_paths(no_paths, &list, false, walk)([&](const std::string& path, bool missing, int) {
+        visits.push_back({path, missing});
+        return true;
+      });
+  fuzz_check(finished && list.read_error == 0, "the list was not read to its end");
+  fuzz_check(list.empty_records == empty_records, "empty records miscounted");
+
+  std::size_t at = 0;
+  for (const std::string& record : records) {
+    int error = 0;
+    const platform::PathKind kind = platform::path_kind(record, error);
+    if (kind != platform::PathKind::directory) {
+      fuzz_check(at < visits.size() && visits[at].path == record &&
+                     visits[at].missing == (kind == platform::PathKind::missing),
+                 "a record was not handed on whole, once, in order");
+      ++at;
+      continue;
+    }
+    const std::string prefix = record + "/";
+    while (at < visits.size() && visits[at].path.compare(0, prefix.size(), prefix) == 0) {
+      fuzz_check(!visits[at].missing && visits[at].path.find('\0') == std::string::npos,
+                 "a folder's photo is missing or holds a NUL");
+      ++at;
+    }
+  }
+  fuzz_check(at == visits.size(), "an entry that no record named");
+  return 0;
+}
+
 constexpr FuzzTarget TARGETS[] = {
     {"image_readers", run_image_readers}, {"fast_scorer", run_fast_scorer},
     {"model_file", run_model_file},       {"network_file", run_network_file},
     {"long_options", run_long_options},   {"command_line", run_command_line},
+    {"file_list", run_file_list},
 };
 
 }  // namespace

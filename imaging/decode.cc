@@ -1,10 +1,14 @@
 // decode_image_file: recognise the format by its leading bytes, hand the open file
-// to that format's decoder, and shrink the result when limits ask for it.
+// to that format's decoder, and shrink the result when limits ask for it; and the
+// helpers that several decoders share.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "imaging/decode_budget.h"
 #include "imaging/decoders.h"
@@ -38,26 +42,127 @@ ImageFormat sniff_image_format(const std::uint8_t* head, std::size_t size) {
     return ImageFormat::tiff;
   }
   if (starts_with(head, size, "BM", 2)) return ImageFormat::bmp;
+  if (starts_with(head, size, "RIFF", 4) && size >= 12 && std::memcmp(head + 8, "WEBP", 4) == 0) {
+    return ImageFormat::webp;
+  }
+  // An ISO base media file: its first box is "ftyp", whose major brand names the
+  // kind. HEIF still images (HEVC, or any codec for mif1/msf1), AVIF, and
+  // Canon's CR3 raw files share the container.
+  if (size >= 12 && std::memcmp(head + 4, "ftyp", 4) == 0) {
+    static const char* const heif_brands[] = {"heic", "heix", "heim", "heis", "hevc",
+                                              "hevx", "hevm", "hevs", "mif1", "msf1",
+                                              "mif2", "avif", "avis"};
+    for (const char* brand : heif_brands) {
+      if (std::memcmp(head + 8, brand, 4) == 0) return ImageFormat::heif;
+    }
+    if (std::memcmp(head + 8, "crx ", 4) == 0) return ImageFormat::raw;
+    return ImageFormat::unknown;
+  }
+  // JPEG XL: a bare codestream, or the container's signature box. Recognised so
+  // that callers can name the format, but not decoded (the decoder of the
+  // distribution's libjxl prints its failures on damaged files).
+  if (starts_with(head, size, "\xFF\x0A", 2) ||
+      starts_with(head, size, "\0\0\0\x0CJXL \r\n\x87\n", 12)) {
+    return ImageFormat::jxl;
+  }
+  // Raw formats with headers of their own: Fujifilm RAF, Olympus ORF, Panasonic
+  // RW2, Canon CRW, Minolta MRW.
+  if (starts_with(head, size, "FUJIFILMCCD-RAW", 15) || starts_with(head, size, "IIRO", 4) ||
+      starts_with(head, size, "IIRS", 4) || starts_with(head, size, "MMOR", 4) ||
+      starts_with(head, size, "IIU\0", 4) || starts_with(head, size, "\0MRM", 4) ||
+      (starts_with(head, size, "II\x1A\0\0\0", 6) && size >= 14 &&
+       std::memcmp(head + 6, "HEAPCCDR", 8) == 0)) {
+    return ImageFormat::raw;
+  }
   return ImageFormat::unknown;
 }
 
+const char* raw_mode_name(RawMode mode) {
+  switch (mode) {
+    case RawMode::preview:
+      return "preview";
+    case RawMode::develop:
+      return "develop";
+  }
+  return nullptr;
+}
+
+std::optional<RawMode> parse_raw_mode(const std::string& name) {
+  if (name == "preview") return RawMode::preview;
+  if (name == "develop") return RawMode::develop;
+  return std::nullopt;
+}
+
+namespace detail {
+
+bool read_file_bytes(std::FILE* file, std::size_t limit, std::vector<std::uint8_t>& bytes) {
+  bytes.clear();
+  std::uint8_t chunk[1 << 16];
+  for (;;) {
+    const std::size_t got = std::fread(chunk, 1, sizeof chunk, file);
+    if (got == 0) return std::ferror(file) == 0;
+    if (got > limit - bytes.size()) return false;
+    bytes.insert(bytes.end(), chunk, chunk + got);
+  }
+}
+
+void rgba_row_to_bgrx(const std::uint8_t* rgba, std::int32_t width, std::uint8_t* bgrx) {
+  for (std::int32_t x = 0; x < width; ++x, rgba += 4, bgrx += 4) {
+    const std::uint32_t r = rgba[0], g = rgba[1], b = rgba[2], a = rgba[3];
+    if (a == 255) {
+      bgrx[0] = static_cast<std::uint8_t>(b);
+      bgrx[1] = static_cast<std::uint8_t>(g);
+      bgrx[2] = static_cast<std::uint8_t>(r);
+    } else {
+      bgrx[0] = composite_over_white(b, a);
+      bgrx[1] = composite_over_white(g, a);
+      bgrx[2] = composite_over_white(r, a);
+    }
+    bgrx[3] = 255;
+  }
+}
+
+}  // namespace detail
+
 namespace {
 
-// Opens a regular file and tells its format from the leading bytes; the file is
-// left at its start. Null when it cannot be opened or read.
+// Opens a regular file and tells its format from the leading bytes (and, for
+// TIFF, whether it is a camera raw file); the file is left at its start. Null
+// when it cannot be opened or read.
 FilePtr open_image(const std::string& path, ImageFormat& format) {
   FilePtr file(platform::open_regular_file(path));
   if (!file) return file;
-  std::uint8_t head[8];
+  std::uint8_t head[IMAGE_HEAD_BYTES];
   const std::size_t got = std::fread(head, 1, sizeof head, file.get());
   if (std::fseek(file.get(), 0, SEEK_SET) != 0) return nullptr;
   format = sniff_image_format(head, got);
+  if (format == ImageFormat::tiff && detail::tiff_is_camera_raw(file.get())) {
+    format = ImageFormat::raw;
+  }
   return file;
 }
 
+// Full frame: the bitmap is allocated once the size is known and the decoder
+// writes straight into its rows.
+class BitmapRowSink : public ImageRowSink {
+ public:
+  explicit BitmapRowSink(Bitmap32& out) : out_(out) {}
+  bool begin(std::int32_t width, std::int32_t height) override {
+    out_ = make_bitmap32(width, height);
+    return out_.pixels != nullptr;
+  }
+  std::uint8_t* row_storage(std::int32_t y) override { return out_.row(y); }
+  bool whole_frame() const override { return true; }
+  void take_rows(std::int32_t, std::int32_t, std::uint8_t* const*) override {}
+
+ private:
+  Bitmap32& out_;
+};
+
 // The whole image at full size; false when the format's decoder fails or yields
 // no pixels.
-bool decode_whole(std::FILE* file, ImageFormat format, Bitmap32& bitmap) {
+bool decode_whole(std::FILE* file, ImageFormat format, const DecodeOptions& options,
+                  Bitmap32& bitmap, DecodeSource& source) {
   bool ok = false;
   switch (format) {
     case ImageFormat::jpeg:
@@ -75,6 +180,18 @@ bool decode_whole(std::FILE* file, ImageFormat format, Bitmap32& bitmap) {
     case ImageFormat::bmp:
       ok = detail::decode_bmp(file, bitmap);
       break;
+    case ImageFormat::webp:
+      ok = detail::decode_webp(file, bitmap);
+      break;
+    case ImageFormat::heif:
+      ok = detail::decode_heif(file, bitmap);
+      break;
+    case ImageFormat::jxl:  // recognised, not decoded: see the README's formats section
+    case ImageFormat::raw: {
+      BitmapRowSink sink(bitmap);
+      ok = detail::decode_raw_rows(file, options.raw, sink, source);
+      break;
+    }
     case ImageFormat::unknown:
       break;
   }
@@ -85,12 +202,20 @@ bool decode_whole(std::FILE* file, ImageFormat format, Bitmap32& bitmap) {
 
 std::optional<Bitmap32> decode_image_file(const std::string& path, std::int32_t max_width,
                                           std::int32_t max_height) {
+  return decode_image_file(path, max_width, max_height, DecodeOptions{}, nullptr);
+}
+
+std::optional<Bitmap32> decode_image_file(const std::string& path, std::int32_t max_width,
+                                          std::int32_t max_height, const DecodeOptions& options,
+                                          DecodeInfo* info) {
   const DecodeMemoryScope memory;
-  ImageFormat format = ImageFormat::unknown;
-  FilePtr file = open_image(path, format);
+  DecodeInfo local;
+  DecodeInfo& report = info != nullptr ? *info : local;
+  report = DecodeInfo{};
+  FilePtr file = open_image(path, report.format);
   if (!file) return std::nullopt;
   Bitmap32 bitmap;
-  if (!decode_whole(file.get(), format, bitmap)) return std::nullopt;
+  if (!decode_whole(file.get(), report.format, options, bitmap, report.source)) return std::nullopt;
   if (max_width != 0 && max_height != 0 &&
       (bitmap.width > max_width || bitmap.height > max_height)) {
     return shrink_to_bitmap(bitmap, max_width, max_height);
@@ -99,13 +224,23 @@ std::optional<Bitmap32> decode_image_file(const std::string& path, std::int32_t 
 }
 
 bool decode_image_rows(const std::string& path, ImageRowSink& sink) {
+  return decode_image_rows(path, sink, DecodeOptions{}, nullptr);
+}
+
+bool decode_image_rows(const std::string& path, ImageRowSink& sink, const DecodeOptions& options,
+                       DecodeInfo* info) {
   const DecodeMemoryScope memory;
-  ImageFormat format = ImageFormat::unknown;
-  FilePtr file = open_image(path, format);
+  DecodeInfo local;
+  DecodeInfo& report = info != nullptr ? *info : local;
+  report = DecodeInfo{};
+  FilePtr file = open_image(path, report.format);
   if (!file) return false;
-  if (format == ImageFormat::jpeg) return detail::decode_jpeg_rows(file.get(), sink);
+  if (report.format == ImageFormat::jpeg) return detail::decode_jpeg_rows(file.get(), sink);
+  if (report.format == ImageFormat::raw) {
+    return detail::decode_raw_rows(file.get(), options.raw, sink, report.source);
+  }
   Bitmap32 bitmap;
-  if (!decode_whole(file.get(), format, bitmap)) return false;
+  if (!decode_whole(file.get(), report.format, options, bitmap, report.source)) return false;
   file.reset();
   if (!sink.begin(bitmap.width, bitmap.height)) return false;
   std::uint8_t* rows[IMAGE_ROW_BATCH];
@@ -130,6 +265,65 @@ bool decode_image_rows(const std::string& path, ImageRowSink& sink) {
   return true;
 }
 
+std::optional<Bitmap32> decode_image_preview(const std::string& path, std::int32_t max_width,
+                                             std::int32_t max_height, ImageSize& full_size) {
+  const DecodeMemoryScope memory;
+  full_size = {};
+  ImageFormat format = ImageFormat::unknown;
+  FilePtr file = open_image(path, format);
+  if (!file) return std::nullopt;
+  Bitmap32 bitmap;
+  if (format == ImageFormat::jpeg) {
+    detail::JpegView view;
+    view.fit_width = max_width;
+    view.fit_height = max_height;
+    if (!detail::decode_jpeg_view(file.get(), view, bitmap, full_size)) return std::nullopt;
+  } else {
+    DecodeSource source = DecodeSource::image;
+    if (!decode_whole(file.get(), format, DecodeOptions{}, bitmap, source)) return std::nullopt;
+    full_size = {bitmap.width, bitmap.height};
+  }
+  if (bitmap.width > max_width || bitmap.height > max_height) {
+    return shrink_to_bitmap(bitmap, max_width, max_height);
+  }
+  return bitmap;
+}
+
+std::optional<Bitmap32> decode_image_region(const std::string& path, std::int32_t x, std::int32_t y,
+                                            std::int32_t width, std::int32_t height) {
+  if (width <= 0 || height <= 0) return std::nullopt;
+  const DecodeMemoryScope memory;
+  ImageFormat format = ImageFormat::unknown;
+  FilePtr file = open_image(path, format);
+  if (!file) return std::nullopt;
+  Bitmap32 bitmap;
+  if (format == ImageFormat::jpeg) {
+    detail::JpegView view;
+    view.x = x;
+    view.y = y;
+    view.width = width;
+    view.height = height;
+    ImageSize size;
+    if (!detail::decode_jpeg_view(file.get(), view, bitmap, size)) return std::nullopt;
+    return bitmap;
+  }
+  DecodeSource source = DecodeSource::image;
+  if (!decode_whole(file.get(), format, DecodeOptions{}, bitmap, source)) return std::nullopt;
+  const std::int32_t x0 = std::clamp(x, 0, bitmap.width);
+  const std::int32_t y0 = std::clamp(y, 0, bitmap.height);
+  const std::int32_t x1 = static_cast<std::int32_t>(
+      std::clamp(std::int64_t{x} + width, std::int64_t{x0}, std::int64_t{bitmap.width}));
+  const std::int32_t y1 = static_cast<std::int32_t>(
+      std::clamp(std::int64_t{y} + height, std::int64_t{y0}, std::int64_t{bitmap.height}));
+  if (x1 <= x0 || y1 <= y0) return std::nullopt;
+  Bitmap32 part = make_bitmap32(x1 - x0, y1 - y0);
+  if (!part.pixels) return std::nullopt;
+  for (std::int32_t r = y0; r < y1; ++r) {
+    std::memcpy(part.row(r - y0), bitmap.row(r) + 4 * static_cast<std::size_t>(x0), part.stride());
+  }
+  return part;
+}
+
 void bgrx_to_luma(const std::uint8_t* bgrx, std::int32_t count, std::uint8_t* luma) {
   for (std::int32_t i = 0; i < count; ++i, bgrx += 4) {
     const std::uint32_t y = 19595u * bgrx[2] + 38470u * bgrx[1] + 7471u * bgrx[0] + 32768u;
@@ -138,7 +332,12 @@ void bgrx_to_luma(const std::uint8_t* bgrx, std::int32_t count, std::uint8_t* lu
 }
 
 std::optional<Bitmap32> load_bitmap32(const std::string& path) {
-  std::optional<Bitmap32> bitmap = decode_image_file(path, 0, 0);
+  return load_bitmap32(path, DecodeOptions{}, nullptr);
+}
+
+std::optional<Bitmap32> load_bitmap32(const std::string& path, const DecodeOptions& options,
+                                      DecodeInfo* info) {
+  std::optional<Bitmap32> bitmap = decode_image_file(path, 0, 0, options, info);
   if (bitmap && (!bitmap->pixels || bitmap->width == 0 || bitmap->height == 0)) bitmap.reset();
   return bitmap;
 }

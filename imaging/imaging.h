@@ -1,9 +1,12 @@
 // Image access: the process-wide decoder life cycle and decoding of image files
 // into 32-bit bitmaps. Nothing here ever prints.
 //
-// Formats are recognised by their leading bytes, never by the file name:
-// JPEG (libjpeg-turbo), PNG (libpng), GIF (giflib, first frame), TIFF (libtiff,
-// first directory) and BMP (stb_image). Transparency is composited over white.
+// Formats are recognised by their content, never by the file name: JPEG
+// (libjpeg-turbo), PNG (libpng), GIF (giflib, first frame), TIFF (libtiff, first
+// directory), BMP (stb_image), WebP (libwebp, first frame of an animation),
+// HEIF/HEIC/AVIF (libheif, the primary image) and camera raw files (LibRaw: the
+// embedded full-size JPEG preview, or a full demosaic). JPEG XL files are
+// recognised but not decoded. Transparency is composited over white.
 #pragma once
 
 #include <cstddef>
@@ -49,11 +52,43 @@ void start_imaging_library();
 // otherwise, or when called again, it does nothing.
 void stop_imaging_library();
 
-enum class ImageFormat { unknown, jpeg, png, gif, tiff, bmp };
+enum class ImageFormat { unknown, jpeg, png, gif, tiff, bmp, webp, heif, jxl, raw };
+
+// The number of leading bytes that sniff_image_format may look at.
+inline constexpr std::size_t IMAGE_HEAD_BYTES = 16;
 
 // The format that the first bytes of a file announce (at least 8 bytes are needed
-// to recognise PNG, 4 for TIFF, 3 for JPEG, 6 for GIF, 2 for BMP).
+// to recognise PNG, 4 for TIFF, 3 for JPEG, 6 for GIF, 2 for BMP, 12 for WebP,
+// HEIF/AVIF, and the JPEG XL container, 2 for a bare JPEG XL codestream, and up to
+// 16 for the raw formats that are not TIFF-structured: CR3, RAF, ORF, RW2, CRW,
+// MRW). Camera raw files built on TIFF (DNG, CR2, NEF, ARW, PEF, SRW, ...) show as
+// tiff here; decoding tells them apart by their directories (see
+// tiff_is_camera_raw).
 ImageFormat sniff_image_format(const std::uint8_t* head, std::size_t size);
+
+// How a camera raw file is turned into pixels. preview: the embedded JPEG
+// preview when the file holds one at full size (its longer side at least 90 % of
+// the sensor image's), else a develop. develop: always a full demosaic with
+// LibRaw's default settings.
+enum class RawMode { preview, develop };
+
+struct DecodeOptions {
+  RawMode raw = RawMode::preview;
+};
+
+// Where a decode's pixels came from: the format's own decoder (every format but
+// raw), a raw file's embedded JPEG preview, or a raw file's demosaic.
+enum class DecodeSource { image, raw_preview, raw_develop };
+
+// What a decode reports besides its pixels; filled as far as the decode got.
+struct DecodeInfo {
+  ImageFormat format = ImageFormat::unknown;
+  DecodeSource source = DecodeSource::image;
+};
+
+// "preview", "develop", or nullptr for any other name.
+const char* raw_mode_name(RawMode mode);
+std::optional<RawMode> parse_raw_mode(const std::string& name);
 
 // Decodes an image file at full size, or shrunk to fit max_width x max_height
 // when both limits are non-zero and the image exceeds one of them. Nothing when
@@ -62,11 +97,17 @@ ImageFormat sniff_image_format(const std::uint8_t* head, std::size_t size);
 // allocated for the pixels of a refused size.
 std::optional<Bitmap32> decode_image_file(const std::string& path, std::int32_t max_width,
                                           std::int32_t max_height);
+// The same with options; `info`, when given, receives the format and source.
+std::optional<Bitmap32> decode_image_file(const std::string& path, std::int32_t max_width,
+                                          std::int32_t max_height, const DecodeOptions& options,
+                                          DecodeInfo* info);
 
 // decode_image_file without limits, accepted only when it yields pixels and a
 // non-zero size. Whether the patches of the scorer fit (image_is_measurable) is
 // the scorer's acceptance test, made in scoring/file_scoring.cc.
 std::optional<Bitmap32> load_bitmap32(const std::string& path);
+std::optional<Bitmap32> load_bitmap32(const std::string& path, const DecodeOptions& options,
+                                      DecodeInfo* info);
 
 // Columns begin ... end - 1 of a row.
 struct ColumnSpan {
@@ -122,13 +163,16 @@ void bgrx_to_luma(const std::uint8_t* bgrx, std::int32_t count, std::uint8_t* lu
 
 // Decodes an image file at full size like load_bitmap32, with exactly the same
 // success, failure and pixels, handing its rows to `sink` instead of returning a
-// bitmap. JPEG rows are decoded straight into the sink's storage by the very
-// decoder that fills load_bitmap32's bitmaps (for a sink that wants column
-// spans, possibly only in those spans); other formats are decoded whole
+// bitmap. JPEG rows, and those of a raw file's JPEG preview, are decoded
+// straight into the sink's storage by the very decoder that fills load_bitmap32's
+// bitmaps (for a sink that wants column spans, possibly only in those spans);
+// other formats are decoded whole
 // first and their rows handed over from that bitmap. True when the file decoded
 // and every row was handed over; on false the sink may have received some rows,
 // which the caller discards.
 bool decode_image_rows(const std::string& path, ImageRowSink& sink);
+bool decode_image_rows(const std::string& path, ImageRowSink& sink, const DecodeOptions& options,
+                       DecodeInfo* info);
 
 struct ImageSize {
   std::int32_t width = 0;
@@ -153,5 +197,21 @@ ImageSize shrink_geometry(std::int32_t width, std::int32_t height, std::int32_t 
 // pixel. Nothing when that size has a zero or negative side.
 std::optional<Bitmap32> shrink_to_bitmap(const Bitmap32& source, std::int32_t max_width,
                                          std::int32_t max_height);
+
+// A small copy of an image for display, fitting max_width x max_height (never
+// enlarged). A JPEG is decoded at the smallest of libjpeg's scales 1/8 ... 8/8
+// that still covers the box, which skips most of the decoding work, and then
+// shrunk (shrink_to_bitmap); other formats are decoded whole and shrunk.
+// `full_size` receives the image's full size. Nothing when the file cannot be
+// decoded.
+std::optional<Bitmap32> decode_image_preview(const std::string& path, std::int32_t max_width,
+                                             std::int32_t max_height, ImageSize& full_size);
+
+// The pixels of the rectangle x, y, width, height of an image at full size,
+// clamped to the image. A JPEG is decoded only down to the rectangle's bottom
+// and only in the iMCU columns it touches. Nothing when the file cannot be
+// decoded or the rectangle misses the image.
+std::optional<Bitmap32> decode_image_region(const std::string& path, std::int32_t x, std::int32_t y,
+                                            std::int32_t width, std::int32_t height);
 
 }  // namespace lumvet

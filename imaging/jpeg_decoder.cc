@@ -44,8 +44,14 @@ struct JpegJob {
   jpeg_decompress_struct cinfo;
   JpegErrorManager error;
   jpeg_progress_mgr progress;
-  std::FILE* file;
+  std::FILE* file;             // the source, or when null:
+  const std::uint8_t* memory;  // the source in memory
+  std::size_t memory_size;
   ImageRowSink* sink;
+  const JpegView* view;      // decode_jpeg_view only
+  Bitmap32* out;             // decode_jpeg_view only
+  std::int32_t image_width;  // decode_jpeg_view: the full size
+  std::int32_t image_height;
 };
 
 [[noreturn]] void on_error_exit(j_common_ptr cinfo) {
@@ -56,39 +62,43 @@ struct JpegJob {
 void on_emit_message(j_common_ptr, int) {}
 void on_output_message(j_common_ptr) {}
 
-// Reads a file through a block buffer, for count_jpeg_scans.
+// Reads a file through a block buffer, or bytes in memory, for count_jpeg_scans.
 struct ByteReader {
-  explicit ByteReader(std::FILE* f) : file(f) {}
+  explicit ByteReader(std::FILE* f) : file(f), data(block) {}
+  ByteReader(const std::uint8_t* memory, std::size_t size) : data(memory), end(size) {}
 
-  std::FILE* file;
+  std::FILE* file = nullptr;  // null: the bytes in memory are all there is
+  const unsigned char* data;
   std::size_t at = 0;
   std::size_t end = 0;
   unsigned char block[65536];
 
   bool fill() {
+    if (file == nullptr) return false;
     at = 0;
     end = std::fread(block, 1, sizeof block, file);
     return end > 0;
   }
   int next() {
     if (at == end && !fill()) return -1;
-    return block[at++];
+    return data[at++];
   }
   bool skip(std::size_t n) {
     while (n > end - at) {
       n -= end - at;
+      at = end;
       if (!fill()) return false;
     }
     at += n;
     return true;
   }
-  // Moves past the next 0xFF byte; false at the end of the file.
+  // Moves past the next 0xFF byte; false at the end of the input.
   bool pass_ff() {
     for (;;) {
       if (at == end && !fill()) return false;
-      const void* ff = std::memchr(block + at, 0xFF, end - at);
+      const void* ff = std::memchr(data + at, 0xFF, end - at);
       if (ff != nullptr) {
-        at = static_cast<std::size_t>(static_cast<const unsigned char*>(ff) - block) + 1;
+        at = static_cast<std::size_t>(static_cast<const unsigned char*>(ff) - data) + 1;
         return true;
       }
       at = end;
@@ -131,16 +141,34 @@ int count_jpeg_scans(ByteReader& in, int limit) {
   }
 }
 
-// Whether the file holds at most MAX_JPEG_SCANS scans; the file position is kept.
-// Each scan of a progressive file makes libjpeg walk the whole coefficient
-// buffer, so a file with too many is refused before its first scan is decoded
-// rather than when libjpeg reaches the scan past the limit.
-bool scan_count_allowed(std::FILE* file) {
+// Whether the job's source holds at most MAX_JPEG_SCANS scans; a file's position
+// is kept. Each scan of a progressive file makes libjpeg walk the whole
+// coefficient buffer, so a source with too many is refused before its first scan
+// is decoded rather than when libjpeg reaches the scan past the limit.
+bool scan_count_allowed(const JpegJob& job) {
+  if (job.file == nullptr) {
+    ByteReader in(job.memory, job.memory_size);
+    return count_jpeg_scans(in, MAX_JPEG_SCANS) <= MAX_JPEG_SCANS;
+  }
+  std::FILE* file = job.file;
   const long position = std::ftell(file);
   if (position < 0 || std::fseek(file, 0, SEEK_SET) != 0) return false;
   ByteReader in(file);
   const bool allowed = count_jpeg_scans(in, MAX_JPEG_SCANS) <= MAX_JPEG_SCANS;
   return std::fseek(file, position, SEEK_SET) == 0 && allowed;
+}
+
+// A multi-scan file's whole-image coefficient buffer: 64 two-byte coefficients
+// per block of every component (none for a single-scan file).
+std::uint64_t jpeg_coefficient_bytes(j_decompress_ptr cinfo) {
+  std::uint64_t bytes = 0;
+  if (jpeg_has_multiple_scans(cinfo)) {
+    for (int c = 0; c < cinfo->num_components; ++c) {
+      const jpeg_component_info& comp = cinfo->comp_info[c];
+      bytes += 128 * std::uint64_t{comp.width_in_blocks} * std::uint64_t{comp.height_in_blocks};
+    }
+  }
+  return bytes;
 }
 
 // What a decode will need, for the decoding-memory budget: a multi-scan file's
@@ -150,15 +178,8 @@ bool scan_count_allowed(std::FILE* file) {
 std::uint64_t jpeg_memory_estimate(j_decompress_ptr cinfo, bool whole_frame) {
   const std::uint64_t pixels =
       std::uint64_t{cinfo->image_width} * std::uint64_t{cinfo->image_height};
-  std::uint64_t bytes =
-      (whole_frame ? 4 * pixels : pixels) + 64 * std::uint64_t{cinfo->image_width};
-  if (jpeg_has_multiple_scans(cinfo)) {
-    for (int c = 0; c < cinfo->num_components; ++c) {
-      const jpeg_component_info& comp = cinfo->comp_info[c];
-      bytes += 128 * std::uint64_t{comp.width_in_blocks} * std::uint64_t{comp.height_in_blocks};
-    }
-  }
-  return bytes;
+  return (whole_frame ? 4 * pixels : pixels) + 64 * std::uint64_t{cinfo->image_width} +
+         jpeg_coefficient_bytes(cinfo);
 }
 
 void on_progress(j_common_ptr cinfo) {
@@ -302,12 +323,16 @@ bool read_jpeg(JpegJob* job) {
   cinfo->mem->max_memory_to_use = MAX_JPEG_MEMORY;
   job->progress.progress_monitor = on_progress;
   cinfo->progress = &job->progress;
-  jpeg_stdio_src(cinfo, job->file);
+  if (job->file != nullptr) {
+    jpeg_stdio_src(cinfo, job->file);
+  } else {
+    jpeg_mem_src(cinfo, job->memory, static_cast<unsigned long>(job->memory_size));
+  }
   if (jpeg_read_header(cinfo, TRUE) != JPEG_HEADER_OK) return false;
   // Before jpeg_start_decompress, which allocates per-width buffers and, for a
   // progressive file, the whole coefficient image.
   if (!image_size_allowed(cinfo->image_width, cinfo->image_height)) return false;
-  if (jpeg_has_multiple_scans(cinfo) && !scan_count_allowed(job->file)) return false;
+  if (jpeg_has_multiple_scans(cinfo) && !scan_count_allowed(*job)) return false;
   reserve_decode_memory(jpeg_memory_estimate(cinfo, job->sink->whole_frame()));
 
   bool cmyk = false;
@@ -375,9 +400,9 @@ bool run_jpeg_decode(JpegJob* job) {
 
 }  // namespace
 
-bool decode_jpeg_rows(std::FILE* file, ImageRowSink& sink) {
-  JpegJob job{};
-  job.file = file;
+namespace {
+
+bool run_jpeg_job(JpegJob& job, ImageRowSink& sink) {
   job.sink = &sink;
   job.cinfo.err = jpeg_std_error(&job.error.pub);
   job.error.pub.error_exit = on_error_exit;
@@ -385,6 +410,143 @@ bool decode_jpeg_rows(std::FILE* file, ImageRowSink& sink) {
   job.error.pub.output_message = on_output_message;
   const bool ok = run_jpeg_decode(&job);
   jpeg_destroy_decompress(&job.cinfo);  // the one cleanup point, after success or error
+  return ok;
+}
+
+}  // namespace
+
+bool decode_jpeg_rows(std::FILE* file, ImageRowSink& sink) {
+  JpegJob job{};
+  job.file = file;
+  return run_jpeg_job(job, sink);
+}
+
+bool decode_jpeg_memory_rows(const std::uint8_t* data, std::size_t size, ImageRowSink& sink) {
+  if (size == 0) return false;  // jpeg_mem_src refuses an empty buffer with an error exit
+  JpegJob job{};
+  job.memory = data;
+  job.memory_size = size;
+  return run_jpeg_job(job, sink);
+}
+
+namespace {
+
+// The view's pixels, any libjpeg call may longjmp out of it. The output is
+// BGRX (or CMYK turned into BGRX) as for the full-frame decode.
+bool read_jpeg_view(JpegJob* job) {
+  j_decompress_ptr cinfo = &job->cinfo;
+  const JpegView& view = *job->view;
+  jpeg_create_decompress(cinfo);
+  cinfo->mem->max_memory_to_use = MAX_JPEG_MEMORY;
+  job->progress.progress_monitor = on_progress;
+  cinfo->progress = &job->progress;
+  jpeg_stdio_src(cinfo, job->file);
+  if (jpeg_read_header(cinfo, TRUE) != JPEG_HEADER_OK) return false;
+  if (!image_size_allowed(cinfo->image_width, cinfo->image_height)) return false;
+  bool cmyk = false;
+  switch (cinfo->jpeg_color_space) {
+    case JCS_GRAYSCALE:
+    case JCS_YCbCr:
+    case JCS_RGB:
+      cinfo->out_color_space = JCS_EXT_BGRX;
+      break;
+    case JCS_CMYK:
+    case JCS_YCCK:
+      cinfo->out_color_space = JCS_CMYK;
+      cmyk = true;
+      break;
+    default:
+      return false;
+  }
+  // The smallest of libjpeg's scales 1/8 ... 8/8 whose output still covers the
+  // box-fitted size; full size without a box.
+  const auto image_width = static_cast<std::int32_t>(cinfo->image_width);
+  const auto image_height = static_cast<std::int32_t>(cinfo->image_height);
+  ImageSize wanted{image_width, image_height};
+  if (view.fit_width > 0 && view.fit_height > 0) {
+    const ImageSize fitted =
+        shrink_geometry(image_width, image_height, view.fit_width, view.fit_height);
+    wanted.width = std::clamp(fitted.width, 1, image_width);
+    wanted.height = std::clamp(fitted.height, 1, image_height);
+  }
+  cinfo->scale_denom = 8;
+  for (unsigned eighths = 1; eighths <= 8; ++eighths) {
+    cinfo->scale_num = eighths;
+    jpeg_calc_output_dimensions(cinfo);
+    if (cinfo->output_width >= static_cast<JDIMENSION>(wanted.width) &&
+        cinfo->output_height >= static_cast<JDIMENSION>(wanted.height)) {
+      break;
+    }
+  }
+  if (jpeg_has_multiple_scans(cinfo) && !scan_count_allowed(*job)) return false;
+  // The scaled frame bounds the view's bitmap; row buffers and, for a multi-scan
+  // file, the coefficients come on top.
+  reserve_decode_memory(4 * std::uint64_t{cinfo->output_width} *
+                            std::uint64_t{cinfo->output_height} +
+                        64 * std::uint64_t{cinfo->image_width} + jpeg_coefficient_bytes(cinfo));
+  jpeg_start_decompress(cinfo);
+  if (cinfo->output_components != 4) return false;
+  const auto scaled_width = static_cast<std::int64_t>(cinfo->output_width);
+  const auto scaled_height = static_cast<std::int64_t>(cinfo->output_height);
+  // The region, clamped to the scaled image; the whole image when none is set.
+  std::int64_t x0 = 0, y0 = 0, x1 = scaled_width, y1 = scaled_height;
+  if (view.width > 0 && view.height > 0) {
+    x0 = std::clamp<std::int64_t>(view.x, 0, scaled_width);
+    y0 = std::clamp<std::int64_t>(view.y, 0, scaled_height);
+    x1 = std::clamp<std::int64_t>(std::int64_t{view.x} + view.width, x0, scaled_width);
+    y1 = std::clamp<std::int64_t>(std::int64_t{view.y} + view.height, y0, scaled_height);
+  }
+  if (x1 <= x0 || y1 <= y0) return false;
+  *job->out = make_bitmap32(static_cast<std::int32_t>(x1 - x0), static_cast<std::int32_t>(y1 - y0));
+  if (!job->out->pixels) return false;
+  // libjpeg decodes whole iMCU columns: the crop it makes may start further left
+  // and be wider than asked. The chroma upsampling at a crop's edges lacks the
+  // columns beyond it, so the crop asked for has a margin of one iMCU column
+  // (at most 16 pixels) on either side.
+  const std::int64_t margin = 16;
+  const std::int64_t wide_x0 = std::max<std::int64_t>(0, x0 - margin);
+  const std::int64_t wide_x1 = std::min(scaled_width, x1 + margin);
+  JDIMENSION crop_x = static_cast<JDIMENSION>(wide_x0);
+  JDIMENSION crop_width = static_cast<JDIMENSION>(wide_x1 - wide_x0);
+  if (crop_width < cinfo->output_width) jpeg_crop_scanline(cinfo, &crop_x, &crop_width);
+  const std::size_t skip_left = static_cast<std::size_t>(x0) - crop_x;
+  if (y0 > 0 &&
+      jpeg_skip_scanlines(cinfo, static_cast<JDIMENSION>(y0)) != static_cast<JDIMENSION>(y0)) {
+    return false;
+  }
+  JSAMPARRAY row = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
+                                               cinfo->output_width * 4, 1);
+  for (std::int64_t y = y0; y < y1; ++y) {
+    if (jpeg_read_scanlines(cinfo, row, 1) != 1) return false;
+    if (cmyk) cmyk_row_to_bgrx(row[0], cinfo->output_width);
+    std::memcpy(job->out->row(static_cast<std::int32_t>(y - y0)), row[0] + 4 * skip_left,
+                job->out->stride());
+  }
+  job->image_width = image_width;
+  job->image_height = image_height;
+  return true;
+}
+
+bool run_jpeg_view(JpegJob* job) {
+  volatile bool ok = false;
+  if (setjmp(job->error.jump) == 0) ok = read_jpeg_view(job);
+  return ok;
+}
+
+}  // namespace
+
+bool decode_jpeg_view(std::FILE* file, const JpegView& view, Bitmap32& out, ImageSize& image_size) {
+  JpegJob job{};
+  job.file = file;
+  job.view = &view;
+  job.out = &out;
+  job.cinfo.err = jpeg_std_error(&job.error.pub);
+  job.error.pub.error_exit = on_error_exit;
+  job.error.pub.emit_message = on_emit_message;
+  job.error.pub.output_message = on_output_message;
+  const bool ok = run_jpeg_view(&job);
+  jpeg_destroy_decompress(&job.cinfo);
+  image_size = ok ? ImageSize{job.image_width, job.image_height} : ImageSize{};
   return ok;
 }
 

@@ -59,8 +59,23 @@ std::string link_target(const std::string& path) {
 }  // namespace
 
 PathKind path_kind(const std::string& path) {
+  int error = 0;
+  return path_kind(path, error);
+}
+
+PathKind path_kind(const std::string& path, int& error) {
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return PathKind::missing;
+  error = 0;
+  // A NUL byte (from a file list) ends the name the system would see: the path
+  // as given names nothing.
+  if (path.find('\0') != std::string::npos) {
+    error = EINVAL;
+    return PathKind::missing;
+  }
+  if (::stat(path.c_str(), &st) != 0) {
+    error = errno;
+    return PathKind::missing;
+  }
   return S_ISDIR(st.st_mode) ? PathKind::directory : PathKind::file;
 }
 
@@ -131,6 +146,43 @@ std::int64_t elapsed_ms() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                process_start)
       .count();
+}
+
+std::FILE* open_input(const std::string& path, int& error) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st;
+  if (fd < 0 || ::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    error = fd < 0 ? errno : EISDIR;
+    if (fd >= 0) ::close(fd);
+    return nullptr;
+  }
+  std::FILE* f = ::fdopen(fd, "rb");
+  if (f == nullptr) {
+    error = errno;
+    ::close(fd);
+  }
+  return f;
+}
+
+bool read_record(std::FILE* in, char delimiter, std::string& record, int& error) {
+  record.clear();
+  error = 0;
+  errno = 0;
+  int c;
+  while ((c = ::getc_unlocked(in)) != EOF) {
+    if (c == static_cast<unsigned char>(delimiter)) return true;
+    record += static_cast<char>(c);
+  }
+  if (std::ferror(in)) {
+    error = errno != 0 ? errno : EIO;
+    return false;
+  }
+  return !record.empty();
+}
+
+bool is_terminal(std::FILE* f) {
+  const int fd = f != nullptr ? ::fileno(f) : -1;
+  return fd >= 0 && ::isatty(fd) == 1;
 }
 
 std::FILE* open_regular_file(const std::string& path) {
@@ -213,11 +265,6 @@ void ignore_write_signals() {
   ::signal(SIGPIPE, SIG_IGN);
 }
 
-bool is_terminal(std::FILE* out) {
-  const int fd = ::fileno(out);
-  return fd >= 0 && ::isatty(fd) == 1;
-}
-
 std::string shown_on(std::FILE* out, const std::string& text) {
   return is_terminal(out) ? control_characters_shown(text) : text;
 }
@@ -228,6 +275,33 @@ std::string control_characters_shown(const std::string& text) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
   }
   return shown;
+}
+
+int write_file(const std::string& path, const std::vector<std::uint8_t>& bytes, unsigned mode) {
+  const int fd =
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, static_cast<mode_t>(mode));
+  if (fd < 0) return errno;
+  int error = write_all(fd, bytes.data(), bytes.size()) ? 0 : (errno != 0 ? errno : EIO);
+  if (::close(fd) != 0 && error == 0) error = errno;
+  return error;
+}
+
+int make_directories(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+  // The folder above first (none above "x" or "/x").
+  const std::size_t slash = path.find_last_not_of('/') == std::string::npos
+                                ? std::string::npos
+                                : path.find_last_of('/', path.find_last_not_of('/'));
+  if (slash != std::string::npos && slash > 0) {
+    const int above = make_directories(path.substr(0, slash));
+    if (above != 0) return above;
+  }
+  if (::mkdir(path.c_str(), 0777) == 0) return 0;
+  const int error = errno;
+  // Made meanwhile by someone else: as good.
+  if (error == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return 0;
+  return error;
 }
 
 int online_cores() {

@@ -12,8 +12,10 @@ namespace lumvet::platform {
 enum class PathKind { missing, file, directory };
 
 // What a path names, following symbolic links; `missing` when it does not exist or
-// cannot be queried.
+// cannot be queried, or holds a NUL byte (EINVAL), which no name can.
 PathKind path_kind(const std::string& path);
+// The same, with the reason (an errno value) in `error` when the path is missing.
+PathKind path_kind(const std::string& path, int& error);
 
 // Device and inode of a folder, to recognise one reached twice through links.
 struct FileId {
@@ -54,6 +56,18 @@ std::int64_t elapsed_ms();
 // or run for ever.
 std::FILE* open_regular_file(const std::string& path);
 
+// Opens a file to read text from: anything readable but a folder (a regular
+// file, a FIFO, a terminal). Null with an errno value in `error` on failure.
+std::FILE* open_input(const std::string& path, int& error);
+
+// Reads the next record of `in` up to `delimiter` (not kept) or the end of the
+// input. False at the end of the input (no record) or on a read error, which sets
+// `error` to an errno value (else 0).
+bool read_record(std::FILE* in, char delimiter, std::string& record, int& error);
+
+// True when `f` is a terminal.
+bool is_terminal(std::FILE* f);
+
 // Reads a whole file. False when it cannot be opened or read.
 bool read_file(const std::string& path, std::vector<std::uint8_t>& bytes);
 
@@ -82,9 +96,6 @@ ReplaceStatus replace_file(const std::string& path, const std::vector<std::uint8
 // Each program calls it before anything else.
 void ignore_write_signals();
 
-// True when `out` is a terminal.
-bool is_terminal(std::FILE* out);
-
 // `text` with every control character (bytes 0-31 and 127) as '?', as ls shows
 // names on a terminal, so that a file name can neither move the cursor nor forge
 // a line.
@@ -93,6 +104,17 @@ std::string control_characters_shown(const std::string& text);
 // `text` as it may be written to `out`: control_characters_shown on a terminal,
 // the bytes unchanged anywhere else (a pipe, a file).
 std::string shown_on(std::FILE* out, const std::string& text);
+
+// Writes `bytes` to the file at `path`, created (with `mode` less the umask) or
+// truncated, without the temporary file and the flush to disk of replace_file:
+// for many small files whose loss in a crash costs nothing. 0 when written,
+// else the errno of the failure.
+int write_file(const std::string& path, const std::vector<std::uint8_t>& bytes, unsigned mode);
+
+// Creates the folder `path` and any missing folders above it (mode 0777 less the
+// umask). 0 when it exists as a folder afterwards, else the errno of the
+// failure (ENOTDIR when something else has that name).
+int make_directories(const std::string& path);
 
 // Number of processors online (at least 1).
 int online_cores();

@@ -47,9 +47,12 @@ class PatchMeasuringSink : public ImageRowSink {
   bool begin(std::int32_t width, std::int32_t height) override {
     // Refused exactly where the plain path refuses after its decode.
     if (!image_is_measurable(width, height)) return false;
-    std::vector<PatchPlacement> placements;
-    for (int d = 0; d < draws_; ++d) placements.push_back(draw_patch_placement(width, height, rs_));
-    feeder_.emplace(width, height, placements, &scratch_.luminances);
+    width_ = width;
+    height_ = height;
+    for (int d = 0; d < draws_; ++d) {
+      placements_.push_back(draw_patch_placement(width, height, rs_));
+    }
+    feeder_.emplace(width, height, placements_, &scratch_.luminances);
     pitch_ = (static_cast<std::size_t>(width) * 4 + 31) / 32 * 32;
     const std::size_t size = pitch_ * IMAGE_ROW_BATCH + 48;
     if (scratch_.rows.size() < size) scratch_.rows.resize(size);
@@ -83,32 +86,88 @@ class PatchMeasuringSink : public ImageRowSink {
     rs = rs_;
   }
 
+  // After finish, with two draws: where the patches lay and what they measured.
+  void evidence(const FeatureVector* features, PatchEvidence& out) const {
+    out.width = width_;
+    out.height = height_;
+    out.side = placements_.front().side;
+    for (int d = 0; d < 2; ++d) {
+      for (int k = 0; k < FEATURE_COUNT; ++k) {
+        const std::size_t i = static_cast<std::size_t>(d * FEATURE_COUNT + k);
+        out.x[i] = placements_[static_cast<std::size_t>(d)].x[k];
+        out.y[i] = placements_[static_cast<std::size_t>(d)].y[k];
+        out.deviation[i] = features[d][static_cast<std::size_t>(k)];
+      }
+    }
+  }
+
  private:
   RandomState rs_;
   int draws_;
   MeasureScratch& scratch_;
+  std::int32_t width_ = 0;
+  std::int32_t height_ = 0;
+  std::vector<PatchPlacement> placements_;
   std::optional<PatchRowFeeder> feeder_;
   std::vector<ColumnSpan> spans_;
   std::size_t pitch_ = 0;              // bytes from one row to the next, a multiple of 32
   std::uint8_t* first_row_ = nullptr;  // 16 bytes past a 32-byte boundary
 };
 
+// One per thread, shared by every way of scoring a file.
+MeasureScratch& thread_scratch() {
+  thread_local MeasureScratch scratch;
+  return scratch;
+}
+
 }  // namespace
 
 bool measure_image_file(const std::string& path, int draws, RandomState& rs,
                         FeatureVector* features) {
-  thread_local MeasureScratch scratch;
-  PatchMeasuringSink sink(rs, draws, scratch);
-  if (!decode_image_rows(path, sink)) return false;
+  return measure_image_file(path, draws, rs, features, DecodeOptions{}, nullptr);
+}
+
+bool measure_image_file(const std::string& path, int draws, RandomState& rs,
+                        FeatureVector* features, const DecodeOptions& options, DecodeInfo* info) {
+  PatchMeasuringSink sink(rs, draws, thread_scratch());
+  if (!decode_image_rows(path, sink, options, info)) return false;
   sink.finish(features, rs);
   return true;
 }
 
 FileScore score_image_file_checked(const SvmModel& model, const std::string& path, double scale,
                                    RandomState& rs) {
+  return score_image_file_checked(model, path, scale, rs, DecodeOptions{}, nullptr);
+}
+
+FileScore score_image_file_checked(const SvmModel& model, const std::string& path, double scale,
+                                   RandomState& rs, const DecodeOptions& options,
+                                   DecodeInfo* info) {
   FileScore result;
   FeatureVector features[2];
-  if (!measure_image_file(path, 2, rs, features)) return result;
+  DecodeInfo local;
+  DecodeInfo& decode = info != nullptr ? *info : local;
+  const bool measured = measure_image_file(path, 2, rs, features, options, &decode);
+  result.source = decode.source;
+  if (!measured) return result;
+  result.score = average_draw_scores(score_features(model, features[0], scale),
+                                     score_features(model, features[1], scale));
+  result.decoded = true;
+  return result;
+}
+
+FileScore score_image_file_with_evidence(const SvmModel& model, const std::string& path,
+                                         double scale, RandomState& rs, PatchEvidence& evidence,
+                                         const DecodeOptions& options) {
+  FileScore result;
+  FeatureVector features[2];
+  PatchMeasuringSink sink(rs, 2, thread_scratch());
+  DecodeInfo info;
+  const bool decoded = decode_image_rows(path, sink, options, &info);
+  result.source = info.source;
+  if (!decoded) return result;
+  sink.finish(features, rs);
+  sink.evidence(features, evidence);
   result.score = average_draw_scores(score_features(model, features[0], scale),
                                      score_features(model, features[1], scale));
   result.decoded = true;

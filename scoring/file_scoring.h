@@ -1,20 +1,44 @@
 // Scoring and measuring image files: decode once, then draw patches.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 
+#include "imaging/imaging.h"
 #include "scoring/constants.h"
 #include "scoring/linear_model.h"
 #include "scoring/random.h"
 
 namespace lumvet {
 
+// What a visual report keeps of one photo, besides its score: made by the
+// report writer (report/), opaque here. Scoring never reads it.
+struct PhotoEvidence;
+
 struct FileScore {
   std::int32_t score = 0;  // (draw 1 + draw 2) / 2, truncated; 0 when not decoded
   bool decoded = false;
+  // For a camera raw file, which of its pictures was scored (set by
+  // score_image_file_checked as far as the decode got); image otherwise.
+  DecodeSource source = DecodeSource::image;
+  // Null unless a report is being written.
+  std::shared_ptr<const PhotoEvidence> evidence = nullptr;
+};
+
+// Where a contrast score was measured: both draws' patches (draw 1's
+// FEATURE_COUNT, then draw 2's), their common side, and the standard deviation
+// of the luminance measured in each: the very values that went into the score.
+struct PatchEvidence {
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::int32_t side = 0;
+  std::array<std::int32_t, 2 * FEATURE_COUNT> x{};
+  std::array<std::int32_t, 2 * FEATURE_COUNT> y{};
+  std::array<double, 2 * FEATURE_COUNT> deviation{};
 };
 
 // The score of an image from its two draw scores: (s1 + s2) / 2 with the quotient
@@ -39,6 +63,15 @@ static_assert(STEPS_PER_SCORED_FILE == 120);
 // its rows as the decoder produces them.
 FileScore score_image_file_checked(const SvmModel& model, const std::string& path, double scale,
                                    RandomState& rs);
+// The same with decode options (how a camera raw file is read); `info`, when
+// given, receives what the decode reported (format, and which raw path).
+FileScore score_image_file_checked(const SvmModel& model, const std::string& path, double scale,
+                                   RandomState& rs, const DecodeOptions& options, DecodeInfo* info);
+// score_image_file_checked that also fills `evidence` when the photo decodes:
+// the same score, the same draws.
+FileScore score_image_file_with_evidence(const SvmModel& model, const std::string& path,
+                                         double scale, RandomState& rs, PatchEvidence& evidence,
+                                         const DecodeOptions& options = {});
 std::int32_t score_image_file(const SvmModel& model, const std::string& path, double scale,
                               RandomState& rs);
 
@@ -53,6 +86,8 @@ bool extract_file_features(const std::string& path, FeatureVector& features, Ran
 // is measurable; otherwise false, with nothing drawn and `features` untouched.
 bool measure_image_file(const std::string& path, int draws, RandomState& rs,
                         FeatureVector* features);
+bool measure_image_file(const std::string& path, int draws, RandomState& rs,
+                        FeatureVector* features, const DecodeOptions& options, DecodeInfo* info);
 
 // The plain path, kept as the reference that the fast one is tested and timed
 // against: load_bitmap32 decodes the whole image, then score_bitmap measures

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/coding.h"
 #include "platform/platform.h"
@@ -34,6 +35,11 @@ bool svm_model_scores_fit(const SvmModel& model) {
 }
 
 bool decode_svm_model(const std::vector<std::uint8_t>& bytes, SvmModel& model, std::string& error) {
+  // A sharpness model begins with its magic; its first bytes are no feature count.
+  if (bytes.size() >= 8 && std::memcmp(bytes.data(), "LUMVSHRP", 8) == 0) {
+    error = "is a sharpness model: use it with --assessor=sharpness";
+    return false;
+  }
   if (bytes.size() >= 4) {
     const std::int32_t dims = static_cast<std::int32_t>(decode_fixed32(bytes.data()));
     if (dims != FEATURE_COUNT) {

@@ -3,7 +3,13 @@
 
     scripts/make_sharpness_set.py [--sources DIR ...] [--out DIR] [--only train|valid]
 
-Every sharp source photo (by default the photos of training/ and of samples/) goes,
+Sources: the photos of training/ and of samples/, and the full-size originals of the
+wallpapers that samples/ was made from, with six more of the same Debian package
+(lomiri-wallpapers-16.04, CC0 / CC BY / CC BY-SA; 5 to 16 megapixels, the soft
+pixel level of large photos at 100 %). The package is fetched with apt-get download
+into OUT/wallpapers/ unless --wallpapers names a folder that holds its JPEG files.
+
+Every sharp source photo goes,
 with all the copies made of it, either to the training half or to the
 validation half: every third source in name order is a validation source, so no photo and
 no copy of a photo is on both sides. The real out-of-focus series (photos named
@@ -33,11 +39,14 @@ Layout of OUT (default: sharpness-set):
 Needs Debian's python3-numpy and python3-opencv (/usr/bin/python3).
 """
 import argparse
+import glob
 import hashlib
 import math
 import os
 import shutil
+import subprocess
 import sys
+import tempfile
 
 import cv2
 import numpy as np
@@ -178,21 +187,53 @@ def collect_sources(dirs):
     return items
 
 
+def sample_originals():
+    """Full-size original stem -> bundled sample stem, from samples/README.md's table."""
+    out = {}
+    with open(os.path.join(REPO, 'samples', 'README.md')) as f:
+        for line in f:
+            cells = [c.strip() for c in line.split('|')]
+            if len(cells) > 6 and cells[1].endswith('.jpg') and cells[5].endswith('.jpg'):
+                out.setdefault(cells[5][:-4], cells[1][:-4].split('_blur_')[0])
+    return out
+
+
+ORIGINALS = sample_originals()
+
+
 def group_of(stem):
     for prefix in REAL_SERIES:
         if stem.startswith(prefix):
             return prefix.rstrip('_')
-    return stem.split('_blur_')[0]
+    return ORIGINALS.get(stem, stem.split('_blur_')[0])
+
+
+def fetch_wallpapers(folder):
+    """The 16.04 wallpapers of Debian's lomiri-wallpapers-16.04 as folder/sharp/*.jpg."""
+    if glob.glob(os.path.join(folder, 'sharp', '*.jpg')):
+        return
+    with tempfile.TemporaryDirectory() as tmp:
+        subprocess.run(['apt-get', 'download', 'lomiri-wallpapers-16.04'], cwd=tmp, check=True,
+                       stdout=subprocess.DEVNULL)
+        deb = glob.glob(os.path.join(tmp, '*.deb'))[0]
+        subprocess.run(['dpkg', '-x', deb, os.path.join(tmp, 'pkg')], check=True)
+        os.makedirs(os.path.join(folder, 'sharp'), exist_ok=True)
+        for f in sorted(glob.glob(os.path.join(tmp, 'pkg', 'usr', 'share', 'backgrounds', '*.jpg'))):
+            shutil.copyfile(f, os.path.join(folder, 'sharp', os.path.basename(f)))
 
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split('\n')[0])
     ap.add_argument('--sources', nargs='+', default=DEFAULT_SOURCES)
+    ap.add_argument('--wallpapers', help='folder with sharp/*.jpg of the wallpaper package '
+                    '(default: OUT/wallpapers, fetched when missing)')
     ap.add_argument('--out', default='sharpness-set')
     ap.add_argument('--only', choices=('train', 'valid'))
     args = ap.parse_args()
 
-    items = collect_sources(args.sources)
+    wallpapers = args.wallpapers or os.path.join(args.out, 'wallpapers')
+    fetch_wallpapers(wallpapers)
+    items = collect_sources(args.sources + [wallpapers])
     # Every third source in name order is validated on; of the two real series,
     # the larger one (five out-of-focus shots) is, so that real defocus is measured.
     groups = sorted({group_of(stem) for stem, _, _ in items} - {'fs-switch', 'fs-ring'})

@@ -8,7 +8,10 @@ cd "$(dirname "$0")/.."
 PACKAGES=(
   build-essential cmake pkg-config
   libjpeg62-turbo-dev libpng-dev libgif-dev libtiff-dev libstb-dev
-  nlohmann-json3-dev libgtest-dev libjpeg-turbo-progs
+  libwebp-dev libheif-dev libraw-dev
+  nlohmann-json3-dev libgtest-dev libjpeg-turbo-progs libxxhash-dev parallel
+  # Tests only: the report is checked in a real headless browser.
+  chromium chromium-driver
 )
 
 missing=()

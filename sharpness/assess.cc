@@ -12,13 +12,15 @@ namespace {
 // Hands the decoder's luminance rows to an EdgeSlopeMeter.
 class SlopeSink : public ImageRowSink {
  public:
+  explicit SlopeSink(bool keep_map) : keep_map_(keep_map) {}
   bool wants_luma() const override { return true; }
   bool begin(std::int32_t width, std::int32_t height) override {
     width_ = width;
     height_ = height;
     // A decoder may write BGRX or CMYK pixels before turning them into luminance.
-    storage_.resize(static_cast<std::size_t>(IMAGE_ROW_BATCH) * 4 * static_cast<std::size_t>(width));
-    meter_.emplace(width, height);
+    storage_.resize(static_cast<std::size_t>(IMAGE_ROW_BATCH) * 4 *
+                    static_cast<std::size_t>(width));
+    meter_.emplace(width, height, keep_map_);
     return true;
   }
   std::uint8_t* row_storage(std::int32_t y) override {
@@ -29,6 +31,7 @@ class SlopeSink : public ImageRowSink {
     for (std::int32_t i = 0; i < count; ++i) meter_->add_row(rows[i]);
   }
 
+  bool keep_map_ = false;
   std::int32_t width_ = 0;
   std::int32_t height_ = 0;
   std::vector<std::uint8_t> storage_;
@@ -37,18 +40,23 @@ class SlopeSink : public ImageRowSink {
 
 }  // namespace
 
-SharpnessMeasure measure_sharpness_file(const std::string& path, bool& decoded,
-                                        std::int32_t& width, std::int32_t& height) {
-  SlopeSink sink;
-  decoded = decode_image_rows(path, sink) && sink.meter_.has_value();
+SharpnessMeasure measure_sharpness_file(const std::string& path, bool& decoded, std::int32_t& width,
+                                        std::int32_t& height, const DecodeOptions& options,
+                                        DecodeInfo* info, SlopeMap* map) {
+  SlopeSink sink(map != nullptr);
+  decoded = decode_image_rows(path, sink, options, info) && sink.meter_.has_value();
   width = decoded ? sink.width_ : 0;
   height = decoded ? sink.height_ : 0;
+  if (map != nullptr) *map = decoded ? sink.meter_->slope_map() : SlopeMap{};
   return decoded ? sink.meter_->finish() : SharpnessMeasure{};
 }
 
-SharpnessResult assess_sharpness_file(const std::string& path, const SharpnessModel& model) {
+SharpnessResult assess_sharpness_file(const std::string& path, const SharpnessModel& model,
+                                      const DecodeOptions& options, SlopeMap* map) {
   SharpnessResult r;
-  r.measure = measure_sharpness_file(path, r.decoded, r.width, r.height);
+  DecodeInfo info;
+  r.measure = measure_sharpness_file(path, r.decoded, r.width, r.height, options, &info, map);
+  r.source = info.source;
   r.score = r.decoded ? sharpness_score(model, r.measure) : 0;
   return r;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "imaging/imaging.h"
 #include "sharpness/edge_slopes.h"
 #include "sharpness/sharpness_model.h"
 
@@ -17,14 +18,19 @@ struct SharpnessResult {
   std::int32_t height = 0;
   SharpnessMeasure measure;
   std::int32_t score = 0;  // 0 ... 100, the chance in per cent that the photo is blurred
+  DecodeSource source = DecodeSource::image;  // which picture of a camera raw file was read
 };
 
 // Measures the image file at `path` (any format the imaging library reads, at
 // full size, streamed through its luminance rows: no full-frame bitmap of a
 // JPEG is kept).
-SharpnessMeasure measure_sharpness_file(const std::string& path, bool& decoded,
-                                        std::int32_t& width, std::int32_t& height);
+// With `map`, also where the edges were measured (EdgeSlopeMeter::slope_map);
+// the measure is the same.
+SharpnessMeasure measure_sharpness_file(const std::string& path, bool& decoded, std::int32_t& width,
+                                        std::int32_t& height, const DecodeOptions& options = {},
+                                        DecodeInfo* info = nullptr, SlopeMap* map = nullptr);
 
-SharpnessResult assess_sharpness_file(const std::string& path, const SharpnessModel& model);
+SharpnessResult assess_sharpness_file(const std::string& path, const SharpnessModel& model,
+                                      const DecodeOptions& options = {}, SlopeMap* map = nullptr);
 
 }  // namespace lumvet

@@ -24,10 +24,11 @@ double log_ratio(float r) { return std::log(static_cast<double>(std::max(r, MIN_
 
 }  // namespace
 
-SlopeLevel::SlopeLevel(std::int32_t width, std::int32_t height)
+SlopeLevel::SlopeLevel(std::int32_t width, std::int32_t height, bool keep_map)
     : width_(width),
       tiles_x_(width >= 2 ? (width - 2) / SLOPE_TILE : 0),
-      tiles_y_(height >= 1 ? (height - 1) / SLOPE_TILE : 0) {
+      tiles_y_(height >= 1 ? (height - 1) / SLOPE_TILE : 0),
+      keep_map_(keep_map) {
   if (tiles_x_ == 0 || tiles_y_ == 0) {
     tiles_x_ = tiles_y_ = 0;
     return;
@@ -91,7 +92,10 @@ void SlopeLevel::close_tile_row(std::int32_t tile_row) {
       for (std::size_t d = 0; d < 4; ++d) steps[d] = std::max(steps[d], step_[d * span + x]);
     }
     const int range = hi - lo;
-    if (range < SLOPE_MIN_RANGE) continue;
+    if (range < SLOPE_MIN_RANGE) {
+      if (keep_map_) tile_means_.push_back(-1.0f);
+      continue;
+    }
     float sum = 0.0f;
     for (std::size_t d = 0; d < 4; ++d) {
       float r = static_cast<float>(steps[d]) / static_cast<float>(range);
@@ -99,6 +103,7 @@ void SlopeLevel::close_tile_row(std::int32_t tile_row) {
       ratios_[d].push_back(r);
       sum += r;
     }
+    if (keep_map_) tile_means_.push_back(sum / 4.0f);
     if (sum > sharpest_sum_) {
       sharpest_sum_ = sum;
       sharpest_ = {1 + t * SLOPE_TILE, tile_row * SLOPE_TILE, SLOPE_TILE};
@@ -109,31 +114,72 @@ void SlopeLevel::close_tile_row(std::int32_t tile_row) {
   std::fill(step_.begin(), step_.end(), 0);
 }
 
+SlopeMap SlopeLevel::map() const {
+  SlopeMap m;
+  if (tiles_x_ == 0 || tiles_y_ == 0) return m;
+  const std::int32_t per_x = (tiles_x_ + SLOPE_MAP_MAX_CELLS - 1) / SLOPE_MAP_MAX_CELLS;
+  const std::int32_t per_y = (tiles_y_ + SLOPE_MAP_MAX_CELLS - 1) / SLOPE_MAP_MAX_CELLS;
+  m.cols = (tiles_x_ + per_x - 1) / per_x;
+  m.rows = (tiles_y_ + per_y - 1) / per_y;
+  m.cell_width = per_x * SLOPE_TILE;
+  m.cell_height = per_y * SLOPE_TILE;
+  m.value.assign(static_cast<std::size_t>(m.cols) * static_cast<std::size_t>(m.rows), -1.0f);
+  const std::size_t known = tile_means_.size();
+  for (std::int32_t ty = 0; ty < tiles_y_; ++ty) {
+    for (std::int32_t tx = 0; tx < tiles_x_; ++tx) {
+      const std::size_t t = static_cast<std::size_t>(ty) * static_cast<std::size_t>(tiles_x_) +
+                            static_cast<std::size_t>(tx);
+      if (t >= known) return m;
+      float& cell = m.value[static_cast<std::size_t>(ty / per_y * m.cols + tx / per_x)];
+      cell = std::max(cell, tile_means_[t]);
+    }
+  }
+  return m;
+}
+
 float slope_quantile(std::vector<float> values, double q) {
   const auto k = static_cast<std::size_t>(q * static_cast<double>(values.size() - 1));
   std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(k), values.end());
   return values[k];
 }
 
-EdgeSlopeMeter::EdgeSlopeMeter(std::int32_t width, std::int32_t height)
-    : width_(width), full_(width, height), half_(width / 2, height / 2) {
-  pending_.resize(static_cast<std::size_t>(width));
-  half_row_.resize(static_cast<std::size_t>(width / 2));
+RowHalver::RowHalver(std::int32_t width)
+    : pending_(static_cast<std::size_t>(width)), half_(static_cast<std::size_t>(width / 2)) {}
+
+const std::uint8_t* RowHalver::add_row(const std::uint8_t* row) {
+  if (rows_++ % 2 == 0) {
+    if (!pending_.empty()) std::memcpy(pending_.data(), row, pending_.size());
+    return nullptr;
+  }
+  const std::uint8_t* __restrict a = pending_.data();
+  std::uint8_t* __restrict h = half_.data();
+  const std::size_t n = half_.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned sum = a[2 * i] + a[2 * i + 1] + row[2 * i] + row[2 * i + 1] + 2u;
+    h[i] = static_cast<std::uint8_t>(sum >> 2);
+  }
+  return h;
+}
+
+EdgeSlopeMeter::EdgeSlopeMeter(std::int32_t width, std::int32_t height, bool keep_map)
+    : width_(width), height_(height) {
+  std::int32_t w = width, h = height;
+  for (int k = 0; k < SLOPE_LEVELS; ++k) {
+    levels_.emplace_back(w, h, k == 0 && keep_map);
+    if (k + 1 < SLOPE_LEVELS) halvers_.emplace_back(w);
+    w /= 2;
+    h /= 2;
+  }
 }
 
 void EdgeSlopeMeter::add_row(const std::uint8_t* luma) {
-  full_.add_row(luma);
-  if (rows_++ % 2 == 0) {
-    std::memcpy(pending_.data(), luma, static_cast<std::size_t>(width_));
-    return;
+  const std::uint8_t* row = luma;
+  for (std::size_t k = 0;; ++k) {
+    levels_[k].add_row(row);
+    if (k == halvers_.size()) break;
+    row = halvers_[k].add_row(row);
+    if (row == nullptr) break;
   }
-  const std::uint8_t* a = pending_.data();
-  const std::size_t n = half_row_.size();
-  for (std::size_t i = 0; i < n; ++i) {
-    const unsigned sum = a[2 * i] + a[2 * i + 1] + luma[2 * i] + luma[2 * i + 1] + 2u;
-    half_row_[i] = static_cast<std::uint8_t>(sum >> 2);
-  }
-  half_.add_row(half_row_.data());
 }
 
 namespace {
@@ -158,24 +204,37 @@ DirectionQuantiles direction_quantiles(const SlopeLevel& level, double q) {
 
 SharpnessMeasure EdgeSlopeMeter::finish() const {
   SharpnessMeasure m;
-  m.tiles = full_.tiles();
-  m.measured_tiles = full_.measured_tiles();
+  m.tiles = levels_[0].tiles();
+  m.measured_tiles = levels_[0].measured_tiles();
   if (m.measured_tiles < SLOPE_MIN_TILES) return m;
   m.measurable = true;
-  const DirectionQuantiles q98 = direction_quantiles(full_, 0.98);
+  // Level k, or the next finer one with enough measured tiles.
+  const auto usable = [this](int k) -> const SlopeLevel& {
+    while (k > 0 && levels_[static_cast<std::size_t>(k)].measured_tiles() < SLOPE_MIN_TILES) --k;
+    return levels_[static_cast<std::size_t>(k)];
+  };
+  const SlopeLevel& full = levels_[0];
+  const DirectionQuantiles q98 = direction_quantiles(full, 0.98);
   m.features[0] = log_ratio(q98.weakest);
-  m.features[1] = log_ratio(direction_quantiles(full_, 0.90).weakest);
-  m.features[2] = log_ratio(direction_quantiles(full_, 0.50).weakest);
+  m.features[1] = log_ratio(direction_quantiles(full, 0.90).weakest);
+  m.features[2] = log_ratio(direction_quantiles(full, 0.50).weakest);
   m.features[3] = log_ratio(q98.strongest) - m.features[0];
-  if (half_.measured_tiles() >= SLOPE_MIN_TILES) {
-    m.features[4] = log_ratio(direction_quantiles(half_, 0.98).weakest);
-    m.features[5] = log_ratio(direction_quantiles(half_, 0.90).weakest);
-  } else {
-    m.features[4] = m.features[0];
-    m.features[5] = m.features[1];
-  }
+  const SlopeLevel& half = usable(1);
+  m.features[4] = log_ratio(direction_quantiles(half, 0.98).weakest);
+  m.features[5] = log_ratio(direction_quantiles(half, 0.90).weakest);
   m.features[6] = static_cast<double>(m.measured_tiles) / static_cast<double>(m.tiles);
-  m.sharpest = full_.sharpest();
+  double pixels = static_cast<double>(width_) * static_cast<double>(height_);
+  m.features[10] = std::log(pixels / 1e6);
+  while (m.viewing_level + 1 < SLOPE_LEVELS && pixels > VIEWING_PIXELS) {
+    pixels /= 4.0;
+    ++m.viewing_level;
+  }
+  const SlopeLevel& view = usable(m.viewing_level);
+  const DirectionQuantiles v98 = direction_quantiles(view, 0.98);
+  m.features[7] = log_ratio(v98.weakest);
+  m.features[8] = log_ratio(direction_quantiles(view, 0.90).weakest);
+  m.features[9] = log_ratio(v98.strongest) - m.features[7];
+  m.sharpest = full.sharpest();
   return m;
 }
 

@@ -9,7 +9,7 @@
 // Model file, little-endian, exactly 60 + 24 n bytes for n features:
 //   8 bytes   magic "LUMVSHRP"
 //   uint32    format version (1)
-//   16 bytes  feature set name, NUL-padded (e.g. "edge-slope-1")
+//   16 bytes  feature set name, NUL-padded (e.g. "edge-slope-2")
 //   uint32    feature count n
 //   n x (double mean, double scale, double weight)
 //   double    bias, a, b

@@ -96,24 +96,28 @@ TEST(WalkPhotos, FolderBeyondThePathLimitIsNamed) {
     ASSERT_GE(fd, 0);
   }
   ::close(fd);
-  std::string root = tmp.path();
-  std::vector<std::string> seen;
-  char* text = nullptr;
-  std::size_t size = 0;
-  std::FILE* notes = ::open_memstream(&text, &size);
-  walk_photos(
-      root, true,
-      [&](const std::string& p) {
-        seen.push_back(p);
-        return true;
-      },
-      notes);
-  std::fclose(notes);
-  const std::string said(text, size);
-  std::free(text);
-  EXPECT_NE(said.find("path too long, folder not scanned: " + tmp.path() + "/"), std::string::npos)
-      << said;
-  EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1);
+  // Both ways in: the notes stream given, or the walk options' (a run's folders).
+  for (const bool with_options : {false, true}) {
+    std::string root = tmp.path();
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* notes = ::open_memstream(&text, &size);
+    const auto visit = [](const std::string&) { return true; };
+    if (with_options) {
+      WalkOptions options;
+      options.notes = notes;
+      walk_photos(root, true, options, visit);
+    } else {
+      walk_photos(root, true, visit, notes);
+    }
+    std::fclose(notes);
+    const std::string said(text, size);
+    std::free(text);
+    EXPECT_NE(said.find("path too long, folder not scanned: " + tmp.path() + "/"),
+              std::string::npos)
+        << said;
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1);
+  }
 }
 
 }  // namespace

@@ -46,6 +46,20 @@ TEST(TrainProgram, SelfTestHelpVersionAndUsageErrors) {
   }
 }
 
+// Problems go to the error sink handed in, never to the process's stderr.
+TEST(TrainProgram, ProblemsGoToTheErrorSink) {
+  std::string argv0 = "lumvet-train", bogus = "--bogus";
+  char* argv[] = {argv0.data(), bogus.data()};
+  int code = -1;
+  std::string out;
+  const std::string err = testing::capture_output([&](std::FILE* e) {
+    out = testing::capture_output([&](std::FILE* o) { code = run_train_main(2, argv, o, e); });
+  });
+  EXPECT_EQ(code, EXIT_BAD_OPTION);
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(err, "lumvet-train: unknown option --bogus\n");
+}
+
 // The three programs start the same way: the same mistake is worded the same, and
 // ends the program with the same exit code before anything else is done.
 TEST(ProgramStart, SameMistakeSameWordsInEveryProgram) {

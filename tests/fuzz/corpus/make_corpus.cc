@@ -156,5 +156,11 @@ int main(int argc, char** argv) {
   put("command_line", "jsonl_jobs", command("\x03-R\n--threshold=0"s, files[8].second));
   put("command_line", "switches", command("\x02-Rx\n-\n--seed=5\n--model=in.jpg"s, Bytes{}));
   put("command_line", "spaces", command("\x00no\nsuch\nfile"s, files.back().second));
+  put("command_line", "file_list", command("\x04in.jpg\nno such\nd\n--all-paths"s, jpeg));
+  put("command_line", "null_list", command("\x0d-R\nd\nin.jpg"s, jpeg));
+
+  const auto list = [](const std::string& text) { return Bytes(text.begin(), text.end()); };
+  put("file_list", "lines", list("\x00/no/such/file\n\n.\nrelative name\r\n"s));
+  put("file_list", "nul", list("\x01/no/such\0\0a\nb\0/\0"s));
   return 0;
 }
