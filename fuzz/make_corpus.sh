@@ -8,4 +8,4 @@ OUT_DIR="${2:?usage: fuzz/make_corpus.sh BUILD_DIR OUT_DIR}"
 rm -rf "$OUT_DIR"
 mkdir -p "$OUT_DIR"
 # libtiff warns about its codec name while writing; the files are fine.
-"$BUILD_DIR/fuzz/make_fuzz_corpus" "$OUT_DIR" 2>/dev/null
+"$BUILD_DIR/tests/fuzz/corpus/make_fuzz_corpus" "$OUT_DIR" 2>/dev/null

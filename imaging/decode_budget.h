@@ -27,8 +27,10 @@ void reset_decode_memory_peak();
 
 // The reservation of one decode: made by the first reserve_decode_memory call
 // on this thread while the scope lives, released when it ends. The decode entry
-// points (decode_image_file, decode_image_rows) open one; scopes do not nest
-// (an inner one does nothing).
+// points (decode_image_file, decode_image_rows, decode_image_preview,
+// decode_image_region) open one; scopes do not nest (an inner one does nothing).
+// Each format's decoder reserves once it knows the size: JPEG (also a raw file's
+// preview and the scaled view), PNG, GIF, TIFF, BMP, WebP, HEIF and raw.
 class DecodeMemoryScope {
  public:
   DecodeMemoryScope();
