@@ -2,6 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -38,10 +43,21 @@ void note_skipped(SkippedNames& skipped, const std::string& name) {
   if (at == seen.end() || *at != extension) seen.insert(at, std::move(extension));
 }
 
-// `ancestors` holds the folders of the current descent path, the one being
-// walked included. `options` may be null: ".jpg" names, nothing counted.
-bool walk(std::string& path, bool recurse, const WalkOptions* options,
-          std::vector<platform::FileId>& ancestors, const PhotoVisitor& visit) {
+// One walk: the names it takes (`options` may be null: ".jpg" names, nothing
+// counted), and every real folder (device and inode) that it has entered, so
+// that none is scanned twice however many links lead to it.
+struct WalkState {
+  const WalkOptions* options = nullptr;
+  std::set<std::pair<std::uint64_t, std::uint64_t>> scanned;
+  std::FILE* notes = nullptr;
+};
+
+bool first_visit(WalkState& state, const platform::FileId& id) {
+  return state.scanned.emplace(id.device, id.inode).second;
+}
+
+bool walk(std::string& path, bool recurse, WalkState& state, const PhotoVisitor& visit) {
+  const WalkOptions* options = state.options;
   const std::size_t length = path.size();
   std::vector<platform::DirEntry> entries;
   if (!platform::list_directory(path, entries)) return true;
@@ -70,11 +86,17 @@ bool walk(std::string& path, bool recurse, const WalkOptions* options,
       path += '/';
       path += entry.name;
       platform::FileId id;
-      if (!platform::file_id(path, id)) continue;  // vanished since the listing
-      if (std::find(ancestors.begin(), ancestors.end(), id) != ancestors.end()) continue;
-      ancestors.push_back(id);
-      go_on = walk(path, recurse, options, ancestors, visit);
-      ancestors.pop_back();
+      int error = 0;
+      if (!platform::file_id(path, id, &error)) {
+        // Vanished since the listing, or beyond the path-length limit.
+        if (error == ENAMETOOLONG && state.notes != nullptr) {
+          std::fprintf(state.notes, "lumvet: path too long, folder not scanned: %s\n",
+                       platform::shown_on(state.notes, path).c_str());
+        }
+        continue;
+      }
+      if (!first_visit(state, id)) continue;
+      go_on = walk(path, recurse, state, visit);
       if (!go_on) break;
     }
   }
@@ -83,12 +105,14 @@ bool walk(std::string& path, bool recurse, const WalkOptions* options,
   return go_on;
 }
 
-bool walk_from(std::string& path, bool recurse, const WalkOptions* options,
+bool walk_from(std::string& path, bool recurse, const WalkOptions* options, std::FILE* notes,
                const PhotoVisitor& visit) {
-  std::vector<platform::FileId> ancestors;
+  WalkState state;
+  state.options = options;
+  state.notes = notes;
   platform::FileId id;
-  if (platform::file_id(path, id)) ancestors.push_back(id);
-  return walk(path, recurse, options, ancestors, visit);
+  if (platform::file_id(path, id)) first_visit(state, id);
+  return walk(path, recurse, state, visit);
 }
 
 }  // namespace
@@ -117,27 +141,30 @@ std::string image_extension(std::string_view name) {
   return known ? extension : std::string();
 }
 
-bool walk_photos(std::string& path, bool recurse, const PhotoVisitor& visit) {
-  return walk_from(path, recurse, nullptr, visit);
+bool walk_photos(std::string& path, bool recurse, const PhotoVisitor& visit, std::FILE* notes) {
+  return walk_from(path, recurse, nullptr, notes, visit);
 }
 
 bool walk_photos(std::string& path, bool recurse, const WalkOptions& options,
                  const PhotoVisitor& visit) {
-  return walk_from(path, recurse, &options, visit);
+  return walk_from(path, recurse, &options, options.notes, visit);
 }
 
 void scan_photos(std::string& path, bool recurse, const PhotoScorer& score,
                  std::int32_t& examined_count, std::int32_t& listed_count, RandomState& rs,
                  ScoreSink& sink) {
-  walk_photos(path, recurse, [&](const std::string& photo) {
-    // Nobody reads the output any more: stop before decoding another photo.
-    if (sink_broken(sink)) return false;
-    ++examined_count;
-    const FileScore result = score(photo, rs);
-    if (is_listed(sink, result)) ++listed_count;
-    write_folder_photo(sink, photo, result);
-    return true;
-  });
+  walk_photos(
+      path, recurse,
+      [&](const std::string& photo) {
+        // Nobody reads the output any more: stop before decoding another photo.
+        if (sink_broken(sink)) return false;
+        ++examined_count;
+        const FileScore result = score(photo, rs);
+        if (is_listed(sink, result)) ++listed_count;
+        write_folder_photo(sink, photo, result);
+        return true;
+      },
+      sink.notes);
 }
 
 void scan_entries(const EntrySource& source, const PhotoScorer& score, std::int32_t& examined_count,

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -31,11 +32,14 @@ using PhotoVisitor = std::function<bool(const std::string& path)>;
 // name; a trailing '/' in the folder path is kept, giving "//") and restored to
 // its value on entry before returning.
 // With `recurse`, sub-folders are entered after the files, except those whose
-// name is '.' plus at most one character, and except a folder that is already on
-// the current descent path (same device and inode), so link loops end. A folder
-// that cannot be listed contributes nothing. Returns false when stopped by the
-// visitor.
-bool walk_photos(std::string& path, bool recurse, const PhotoVisitor& visit);
+// name is '.' plus at most one character, and except a folder already scanned in
+// this walk (same device and inode, whatever path or link led there): every real
+// folder is scanned at most once, so link loops end and links that lead to one
+// folder many ways cost one scan. A folder that cannot be listed contributes
+// nothing; one whose path is beyond the system's path-length limit is named on
+// `notes` (when given) as not scanned. Returns false when stopped by the visitor.
+bool walk_photos(std::string& path, bool recurse, const PhotoVisitor& visit,
+                 std::FILE* notes = nullptr);
 
 // Which names a folder scan takes, and what it passed over.
 struct SkippedNames {
@@ -47,6 +51,7 @@ struct WalkOptions {
   // ".jpg" only, as walk_photos takes.
   std::vector<std::string> extensions;
   SkippedNames* skipped = nullptr;  // counts the files left out that look like images
+  std::FILE* notes = nullptr;       // where folders beyond the path-length limit are named
 };
 
 // True when `name` ends in '.' and `extension` (lower case), the name's letters
@@ -57,8 +62,8 @@ bool has_extension(std::string_view name, std::string_view extension);
 // else empty.
 std::string image_extension(std::string_view name);
 
-// walk_photos taking the names `options` chooses and counting the image files it
-// leaves out.
+// walk_photos taking the names `options` chooses, counting the image files it
+// leaves out and naming folders not scanned on `options.notes`.
 bool walk_photos(std::string& path, bool recurse, const WalkOptions& options,
                  const PhotoVisitor& visit);
 

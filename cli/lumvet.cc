@@ -16,6 +16,7 @@
 #include "cli/path_runs.h"
 #include "cli/photo_seed.h"
 #include "cli/progress.h"
+#include "imaging/decode_budget.h"
 #include "imaging/imaging.h"
 #include "platform/platform.h"
 #include "platform/program_start.h"
@@ -98,7 +99,9 @@ PathChoice choose_path(const std::vector<std::string>& args, std::FILE* notes) {
         choice.recurse = true;
         continue;
       }
-      std::fprintf(notes, "invalid switch %c\n", letter);
+      // A lone '-' has no letter; a control character is not shown on a terminal.
+      const std::string shown = letter == '\0' ? "-" : platform::shown_on(notes, {letter});
+      std::fprintf(notes, "invalid switch %s\n", shown.c_str());
       break;
     }
     if (path_index == 0) {
@@ -144,7 +147,8 @@ bool scores_every_path(const PathChoice& choice) {
 void report_missing(std::FILE* out, std::FILE* err, const std::string& path) {
   int error = 0;
   if (platform::path_kind(path, error) != platform::PathKind::missing) return;
-  report_problem(out, err, PROGRAM_NAME, path + ": " + std::strerror(error));
+  report_problem(out, err, PROGRAM_NAME,
+                 platform::shown_on(err, path) + ": " + std::strerror(error));
 }
 
 struct FileCloser {
@@ -213,9 +217,9 @@ int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
       int open_error = 0;
       list_file.reset(platform::open_input(options.files_from, open_error));
       if (!list_file) {
-        report_problem(
-            out, err, PROGRAM_NAME,
-            "cannot read file list " + options.files_from + ": " + std::strerror(open_error));
+        report_problem(out, err, PROGRAM_NAME,
+                       "cannot read file list " + platform::shown_on(err, options.files_from) +
+                           ": " + std::strerror(open_error));
         return EXIT_BAD_OPTION;
       }
       list.in = list_file.get();
@@ -254,6 +258,7 @@ int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
   }
 
   start_imaging_library();
+  set_decode_memory_budget(options.decode_memory);
   const DecodeOptions decode{options.raw};
   const bool evidence = report_sink != nullptr;
   SvmModel model;
@@ -292,6 +297,8 @@ int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
   sink.err = err;
   sink.format = options.format;
   sink.threshold = options.threshold;
+  sink.notes = err;
+  sink.terminal = platform::is_terminal(out);
   sink.report = report_sink;
   int exit_code = EXIT_DONE;
   if (!many && !choice.directory) {
@@ -301,6 +308,7 @@ int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
     WalkOptions walk;
     walk.extensions = options.extensions;
     walk.skipped = &skipped;
+    walk.notes = err;
     Progress progress_line;
     Progress* progress =
         start_progress(progress_line, out, err, options.quiet) ? &progress_line : nullptr;
@@ -313,21 +321,21 @@ int run_lumvet(int argc, char** argv, std::FILE* out, std::FILE* err) {
              : named_paths(folder, nullptr, choice.recurse, walk);
     write_folder_header(sink);
     run_entries(source, list.in == nullptr, scoring, jobs, rs, sink, examined_count, listed_count,
-                progress, &skipped);
+                progress, &walk);
     progress_end(progress);
     if (list.read_error != 0) {
-      report_problem(
-          out, err, PROGRAM_NAME,
-          "cannot read file list " + options.files_from + ": " + std::strerror(list.read_error));
+      report_problem(out, err, PROGRAM_NAME,
+                     "cannot read file list " + platform::shown_on(err, options.files_from) + ": " +
+                         std::strerror(list.read_error));
       exit_code = EXIT_BAD_OPTION;
     } else if (!sink_broken(sink)) {
       write_folder_summary(sink, listed_count, examined_count);
     }
     if (list.empty_records > 0) {
       report_problem(out, err, PROGRAM_NAME,
-                     "file list " + options.files_from + ": " + std::to_string(list.empty_records) +
-                         " empty " + (list.empty_records == 1 ? "entry" : "entries") +
-                         " passed over");
+                     "file list " + platform::shown_on(err, options.files_from) + ": " +
+                         std::to_string(list.empty_records) + " empty " +
+                         (list.empty_records == 1 ? "entry" : "entries") + " passed over");
     }
     if (skipped.count > 0 && options.format == OutputFormat::text && !options.quiet &&
         platform::is_terminal(err)) {

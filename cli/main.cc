@@ -1,7 +1,11 @@
-// The lumvet program. SIGPIPE keeps its default action, so `lumvet -R big | head`
-// ends silently as soon as the reader is gone.
+// The lumvet program. A write to a closed pipe fails instead of raising SIGPIPE,
+// so `lumvet -R big | head` stops at the next photo, silently, with exit code 1.
 #include <cstdio>
 
 #include "cli/lumvet.h"
+#include "platform/platform.h"
 
-int main(int argc, char** argv) { return lumvet::run_lumvet(argc, argv, stdout, stderr); }
+int main(int argc, char** argv) {
+  lumvet::platform::ignore_write_signals();
+  return lumvet::run_lumvet(argc, argv, stdout, stderr);
+}

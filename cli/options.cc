@@ -23,6 +23,14 @@ bool take_jobs(const std::string& value, LongOptions& options, std::string& erro
   return true;
 }
 
+bool take_decode_memory(const std::string& value, LongOptions& options, std::string& error) {
+  const auto n = parse_int32(value);
+  if (!n || *n < 0 || *n > MAX_DECODE_MEMORY_MIB)
+    return invalid_value("decode-memory", value, error);
+  options.decode_memory = static_cast<std::uint64_t>(*n) << 20;
+  return true;
+}
+
 bool take_format(const std::string& value, LongOptions& options, std::string& error) {
   if (value == "text") {
     options.format = OutputFormat::text;
@@ -84,6 +92,7 @@ constexpr OptionRow<LongOptions> OPTIONS[] = {
     {{"threshold", true}, take_threshold},
     {{"model", true}, take_model},
     {{"jobs", true}, take_jobs},
+    {{"decode-memory", true}, take_decode_memory},
     {{"assessor", true}, take_assessor},
     {{"raw", true}, take_raw},
     {{"all-paths", false}, take_flag<&LongOptions::all_paths>},

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "imaging/decode_budget.h"
 #include "imaging/imaging.h"
 #include "platform/program_start.h"
 #include "scoring/constants.h"
@@ -39,7 +40,13 @@ struct LongOptions : StartOptions {
   bool quiet = false;                        // --quiet: no progress and no hints
   bool seed_per_photo = false;               // --seed-per-photo
   std::string report_dir;                    // --report=DIR: also write a visual report there
+  // --decode-memory=MIB: the decoding-memory budget that all threads share, in
+  // bytes (0: no limit).
+  std::uint64_t decode_memory = DEFAULT_DECODE_MEMORY_BUDGET;
 };
+
+// Largest --decode-memory, in MiB (1 TiB).
+inline constexpr std::int32_t MAX_DECODE_MEMORY_MIB = 1 << 20;
 
 // Most threads --jobs accepts.
 inline constexpr std::int32_t MAX_JOBS = 1024;

@@ -27,7 +27,8 @@ void put(ScoreSink& sink, const std::string& text) {
   finish_line(sink);
 }
 
-// The path with tab, newline and backslash written as \t, \n and \\, and a newline.
+// The path with tab, newline, carriage return and backslash written as \t, \n,
+// \r and \\, and a newline.
 void append_tsv_path(std::string& line, const std::string& path) {
   for (const char c : path) {
     switch (c) {
@@ -36,6 +37,9 @@ void append_tsv_path(std::string& line, const std::string& path) {
         break;
       case '\n':
         line += "\\n";
+        break;
+      case '\r':
+        line += "\\r";
         break;
       case '\\':
         line += "\\\\";
@@ -94,7 +98,8 @@ void write_folder_photo(ScoreSink& sink, const std::string& path, const FileScor
     write_record(sink, path, score);
   } else if (is_listed(sink, score)) {
     errno = 0;
-    std::fprintf(sink.out, "%d\t%s\n", score.score, path.c_str());
+    const std::string shown = sink.terminal ? platform::control_characters_shown(path) : path;
+    std::fprintf(sink.out, "%d\t%s\n", score.score, shown.c_str());
     finish_line(sink);
   }
 }
@@ -123,7 +128,8 @@ void write_missing_entry(ScoreSink& sink, const std::string& path, int error) {
     put(sink, line + '\n');
   } else if (sink.err != nullptr) {
     std::fflush(sink.out);
-    std::fprintf(sink.err, "lumvet: %s: %s\n", path.c_str(), std::strerror(error));
+    std::fprintf(sink.err, "lumvet: %s: %s\n", platform::shown_on(sink.err, path).c_str(),
+                 std::strerror(error));
     std::fflush(sink.err);
   }
 }

@@ -245,7 +245,8 @@ void scan_photos_in_parallel(std::string& path, bool recurse, int jobs, const Ph
     scan_photos(path, recurse, score, examined_count, listed_count, rs, sink);
     return;
   }
-  walk_photos(path, recurse, [&scan](const std::string& photo) { return scan.add(photo); });
+  walk_photos(
+      path, recurse, [&scan](const std::string& photo) { return scan.add(photo); }, sink.notes);
   rs = scan.finish();
 }
 

@@ -45,14 +45,18 @@ EntrySource named_paths(const std::vector<std::string>& paths, PathList* list, b
 
 void run_entries(const EntrySource& source, bool counted_first, const PhotoScoring& scoring,
                  int jobs, RandomState& rs, ScoreSink& sink, std::int32_t& examined_count,
-                 std::int32_t& listed_count, Progress* progress, SkippedNames* skipped) {
+                 std::int32_t& listed_count, Progress* progress, WalkOptions* walk) {
   if (progress != nullptr && counted_first) {
+    SkippedNames* skipped = walk != nullptr ? walk->skipped : nullptr;
     const SkippedNames before = skipped != nullptr ? *skipped : SkippedNames{};
+    std::FILE* notes = walk != nullptr ? walk->notes : nullptr;
+    if (walk != nullptr) walk->notes = nullptr;
     source([progress](const std::string&, bool, int) {
       progress_found(progress);
       return true;
     });
     if (skipped != nullptr) *skipped = before;
+    if (walk != nullptr) walk->notes = notes;
     progress_total_known(progress);
   }
   if (jobs > 1) {

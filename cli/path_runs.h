@@ -45,11 +45,11 @@ struct PhotoScoring {
 // Scores the entries of `source` with scan_entries (jobs 1) or
 // scan_entries_in_parallel. With a progress line, a source that can be walked
 // twice (`counted_first`) is walked once first only to count its photos, so that
-// the time left is known from the start; what that walk adds to `skipped` (the
-// counter of the source's walks, may be null) is taken back.
+// the time left is known from the start; that walk (of the source's folder walks
+// with `walk`, may be null) adds nothing to walk->skipped and writes no notes.
 void run_entries(const EntrySource& source, bool counted_first, const PhotoScoring& scoring,
                  int jobs, RandomState& rs, ScoreSink& sink, std::int32_t& examined_count,
-                 std::int32_t& listed_count, Progress* progress, SkippedNames* skipped);
+                 std::int32_t& listed_count, Progress* progress, WalkOptions* walk);
 
 // The note that a text-mode run ends with when folder scans left out files with
 // image names, without the program name: e.g. "4 files named .jpeg or .png were

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "imaging/decode_budget.h"
 #include "imaging/decoders.h"
 #include "imaging/imaging.h"
 #include "platform/platform.h"
@@ -151,6 +152,7 @@ class BitmapRowSink : public ImageRowSink {
     return out_.pixels != nullptr;
   }
   std::uint8_t* row_storage(std::int32_t y) override { return out_.row(y); }
+  bool whole_frame() const override { return true; }
   void take_rows(std::int32_t, std::int32_t, std::uint8_t* const*) override {}
 
  private:
@@ -206,6 +208,7 @@ std::optional<Bitmap32> decode_image_file(const std::string& path, std::int32_t 
 std::optional<Bitmap32> decode_image_file(const std::string& path, std::int32_t max_width,
                                           std::int32_t max_height, const DecodeOptions& options,
                                           DecodeInfo* info) {
+  const DecodeMemoryScope memory;
   DecodeInfo local;
   DecodeInfo& report = info != nullptr ? *info : local;
   report = DecodeInfo{};
@@ -226,6 +229,7 @@ bool decode_image_rows(const std::string& path, ImageRowSink& sink) {
 
 bool decode_image_rows(const std::string& path, ImageRowSink& sink, const DecodeOptions& options,
                        DecodeInfo* info) {
+  const DecodeMemoryScope memory;
   DecodeInfo local;
   DecodeInfo& report = info != nullptr ? *info : local;
   report = DecodeInfo{};
@@ -263,6 +267,7 @@ bool decode_image_rows(const std::string& path, ImageRowSink& sink, const Decode
 
 std::optional<Bitmap32> decode_image_preview(const std::string& path, std::int32_t max_width,
                                              std::int32_t max_height, ImageSize& full_size) {
+  const DecodeMemoryScope memory;
   full_size = {};
   ImageFormat format = ImageFormat::unknown;
   FilePtr file = open_image(path, format);
@@ -287,6 +292,7 @@ std::optional<Bitmap32> decode_image_preview(const std::string& path, std::int32
 std::optional<Bitmap32> decode_image_region(const std::string& path, std::int32_t x, std::int32_t y,
                                             std::int32_t width, std::int32_t height) {
   if (width <= 0 || height <= 0) return std::nullopt;
+  const DecodeMemoryScope memory;
   ImageFormat format = ImageFormat::unknown;
   FilePtr file = open_image(path, format);
   if (!file) return std::nullopt;

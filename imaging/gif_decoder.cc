@@ -13,6 +13,7 @@
 
 #include <gif_lib.h>
 
+#include "imaging/decode_budget.h"
 #include "imaging/decoders.h"
 
 namespace lumvet::detail {
@@ -64,6 +65,9 @@ bool read_first_image(GifFileType* gif, int transparent, Bitmap32& out) {
     }
   }
 
+  // The lines are held already; the bitmap comes on top of them.
+  reserve_decode_memory(4 * static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) +
+                        lines.size());
   out = make_bitmap32(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height));
   if (!out.pixels) return false;
   std::fill(out.pixels.get(), out.pixels.get() + out.byte_size(), std::uint8_t{255});

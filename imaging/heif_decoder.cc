@@ -15,6 +15,7 @@
 
 #include <libheif/heif.h>
 
+#include "imaging/decode_budget.h"
 #include "imaging/decoders.h"
 
 namespace lumvet::detail {
@@ -93,10 +94,12 @@ bool decode_heif(std::FILE* file, Bitmap32& out) {
     return false;
   }
   // The size the file declares, before any pixel is decoded.
-  if (!image_size_allowed(heif_image_handle_get_width(heif.handle),
-                          heif_image_handle_get_height(heif.handle))) {
-    return false;
-  }
+  const int width = heif_image_handle_get_width(heif.handle);
+  const int height = heif_image_handle_get_height(heif.handle);
+  if (!image_size_allowed(width, height)) return false;
+  // The file's bytes are held already; then the codec's planes (up to 4 bytes a
+  // pixel with alpha), libheif's interleaved image and the bitmap, 4 each.
+  reserve_decode_memory(bytes.size() + 12 * (std::uint64_t(width) * std::uint64_t(height)));
   heif.options = heif_decoding_options_alloc();
   if (heif.options == nullptr) return false;
   heif.options->convert_hdr_to_8bit = 1;

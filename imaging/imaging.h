@@ -138,6 +138,9 @@ class ImageRowSink {
   // decoder may then fill only those columns of the rows it hands over (the
   // JPEG decoder does so for single-scan YCbCr files).
   virtual bool wants_column_spans() const { return false; }
+  // Whether the sink keeps the whole frame (a bitmap), for the decoding-memory
+  // budget's estimate; a sink that keeps only parts of rows says false.
+  virtual bool whole_frame() const { return false; }
   // A sink that needs only luminance may say so (the default takes BGRX pixels).
   // Its rows then hold one byte per pixel, width bytes, the luminance
   // Y = 0.299 R + 0.587 G + 0.114 B in libjpeg's fixed-point arithmetic

@@ -13,6 +13,7 @@
 
 #include <jpeglib.h>
 
+#include "imaging/decode_budget.h"
 #include "imaging/decoders.h"
 #include "imaging/ycc_spans.h"
 
@@ -60,6 +61,126 @@ struct JpegJob {
 // Warnings (corrupt data, premature end of file) are neither printed nor fatal.
 void on_emit_message(j_common_ptr, int) {}
 void on_output_message(j_common_ptr) {}
+
+// Reads a file through a block buffer, or bytes in memory, for count_jpeg_scans.
+struct ByteReader {
+  explicit ByteReader(std::FILE* f) : file(f), data(block) {}
+  ByteReader(const std::uint8_t* memory, std::size_t size) : data(memory), end(size) {}
+
+  std::FILE* file = nullptr;  // null: the bytes in memory are all there is
+  const unsigned char* data;
+  std::size_t at = 0;
+  std::size_t end = 0;
+  unsigned char block[65536];
+
+  bool fill() {
+    if (file == nullptr) return false;
+    at = 0;
+    end = std::fread(block, 1, sizeof block, file);
+    return end > 0;
+  }
+  int next() {
+    if (at == end && !fill()) return -1;
+    return data[at++];
+  }
+  bool skip(std::size_t n) {
+    while (n > end - at) {
+      n -= end - at;
+      at = end;
+      if (!fill()) return false;
+    }
+    at += n;
+    return true;
+  }
+  // Moves past the next 0xFF byte; false at the end of the input.
+  bool pass_ff() {
+    for (;;) {
+      if (at == end && !fill()) return false;
+      const void* ff = std::memchr(data + at, 0xFF, end - at);
+      if (ff != nullptr) {
+        at = static_cast<std::size_t>(static_cast<const unsigned char*>(ff) - data) + 1;
+        return true;
+      }
+      at = end;
+    }
+  }
+};
+
+// The scans (SOS markers) that libjpeg would read from the file, counted up to
+// limit + 1, from the file's start and without decoding: markers are found as
+// libjpeg finds them (segments skipped by their length, entropy-coded data
+// searched for the next marker that is not a stuffed zero or a restart marker),
+// until the end of the image. Where libjpeg would fail, counting stops, so the
+// count never exceeds libjpeg's.
+int count_jpeg_scans(ByteReader& in, int limit) {
+  if (in.next() != 0xFF || in.next() != 0xD8) return 0;
+  int scans = 0;
+  bool in_scan_data = false;
+  for (;;) {
+    if (!in.pass_ff()) return scans;
+    int marker = in.next();
+    while (marker == 0xFF) marker = in.next();
+    if (marker < 0) return scans;
+    // A stuffed zero, a stray 0xFF 0x00 between segments, a restart marker, or
+    // TEM: nothing follows them.
+    if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;
+    if (marker < 0xC0) {
+      if (in_scan_data) continue;  // resynchronisation skips it, or the decode fails
+      return scans;                // libjpeg fails on an unknown marker
+    }
+    if (marker == 0xD8 || marker == 0xD9) return scans;  // a second image start, or its end
+    in_scan_data = false;
+    const int high = in.next();
+    const int low = in.next();
+    if (low < 0 || (high << 8 | low) < 2) return scans;
+    if (!in.skip(static_cast<std::size_t>((high << 8 | low) - 2))) return scans;
+    if (marker == 0xDA) {
+      if (++scans > limit) return scans;
+      in_scan_data = true;
+    }
+  }
+}
+
+// Whether the job's source holds at most MAX_JPEG_SCANS scans; a file's position
+// is kept. Each scan of a progressive file makes libjpeg walk the whole
+// coefficient buffer, so a source with too many is refused before its first scan
+// is decoded rather than when libjpeg reaches the scan past the limit.
+bool scan_count_allowed(const JpegJob& job) {
+  if (job.file == nullptr) {
+    ByteReader in(job.memory, job.memory_size);
+    return count_jpeg_scans(in, MAX_JPEG_SCANS) <= MAX_JPEG_SCANS;
+  }
+  std::FILE* file = job.file;
+  const long position = std::ftell(file);
+  if (position < 0 || std::fseek(file, 0, SEEK_SET) != 0) return false;
+  ByteReader in(file);
+  const bool allowed = count_jpeg_scans(in, MAX_JPEG_SCANS) <= MAX_JPEG_SCANS;
+  return std::fseek(file, position, SEEK_SET) == 0 && allowed;
+}
+
+// A multi-scan file's whole-image coefficient buffer: 64 two-byte coefficients
+// per block of every component (none for a single-scan file).
+std::uint64_t jpeg_coefficient_bytes(j_decompress_ptr cinfo) {
+  std::uint64_t bytes = 0;
+  if (jpeg_has_multiple_scans(cinfo)) {
+    for (int c = 0; c < cinfo->num_components; ++c) {
+      const jpeg_component_info& comp = cinfo->comp_info[c];
+      bytes += 128 * std::uint64_t{comp.width_in_blocks} * std::uint64_t{comp.height_in_blocks};
+    }
+  }
+  return bytes;
+}
+
+// What a decode will need, for the decoding-memory budget: a multi-scan file's
+// whole-image coefficient buffer (64 two-byte coefficients per block of every
+// component), a whole-frame bitmap when the sink keeps one, else about a byte
+// per pixel for a sink that keeps parts of rows (the patches), and row buffers.
+std::uint64_t jpeg_memory_estimate(j_decompress_ptr cinfo, bool whole_frame) {
+  const std::uint64_t pixels =
+      std::uint64_t{cinfo->image_width} * std::uint64_t{cinfo->image_height};
+  return (whole_frame ? 4 * pixels : pixels) + 64 * std::uint64_t{cinfo->image_width} +
+         jpeg_coefficient_bytes(cinfo);
+}
 
 void on_progress(j_common_ptr cinfo) {
   if (cinfo->is_decompressor &&
@@ -211,6 +332,8 @@ bool read_jpeg(JpegJob* job) {
   // Before jpeg_start_decompress, which allocates per-width buffers and, for a
   // progressive file, the whole coefficient image.
   if (!image_size_allowed(cinfo->image_width, cinfo->image_height)) return false;
+  if (jpeg_has_multiple_scans(cinfo) && !scan_count_allowed(*job)) return false;
+  reserve_decode_memory(jpeg_memory_estimate(cinfo, job->sink->whole_frame()));
 
   bool cmyk = false;
   ImageRowSink& sink = *job->sink;
@@ -355,6 +478,12 @@ bool read_jpeg_view(JpegJob* job) {
       break;
     }
   }
+  if (jpeg_has_multiple_scans(cinfo) && !scan_count_allowed(*job)) return false;
+  // The scaled frame bounds the view's bitmap; row buffers and, for a multi-scan
+  // file, the coefficients come on top.
+  reserve_decode_memory(4 * std::uint64_t{cinfo->output_width} *
+                            std::uint64_t{cinfo->output_height} +
+                        64 * std::uint64_t{cinfo->image_width} + jpeg_coefficient_bytes(cinfo));
   jpeg_start_decompress(cinfo);
   if (cinfo->output_components != 4) return false;
   const auto scaled_width = static_cast<std::int64_t>(cinfo->output_width);
@@ -433,6 +562,7 @@ class BitmapRowSink : public ImageRowSink {
     return out_.pixels != nullptr;
   }
   std::uint8_t* row_storage(std::int32_t y) override { return out_.row(y); }
+  bool whole_frame() const override { return true; }
   void take_rows(std::int32_t, std::int32_t, std::uint8_t* const*) override {}
 
  private:

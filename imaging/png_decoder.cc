@@ -13,6 +13,7 @@
 
 #include <png.h>
 
+#include "imaging/decode_budget.h"
 #include "imaging/decoders.h"
 #include "imaging/imaging.h"
 
@@ -57,6 +58,7 @@ bool read_png(PngJob* job) {
   int bit_depth = 0, color_type = 0;
   png_get_IHDR(png, info, &width, &height, &bit_depth, &color_type, nullptr, nullptr, nullptr);
   if (!image_size_allowed(width, height)) return false;
+  reserve_decode_memory(4 * static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height));
 
   const bool alpha =
       (color_type & PNG_COLOR_MASK_ALPHA) != 0 || png_get_valid(png, info, PNG_INFO_tRNS) != 0;

@@ -20,6 +20,7 @@
 #include <memory>
 #include <vector>
 
+#include "imaging/decode_budget.h"
 #include "imaging/decoders.h"
 
 namespace lumvet::detail {
@@ -90,6 +91,8 @@ class PreviewGate : public ImageRowSink {
     return sink_.column_spans(y);
   }
 
+  bool whole_frame() const override { return sink_.whole_frame(); }
+
   bool began() const { return began_; }
 
  private:
@@ -97,6 +100,23 @@ class PreviewGate : public ImageRowSink {
   std::int64_t sensor_long_side_;
   bool began_ = false;
 };
+
+// What a develop holds at its height, for the decoding-memory budget: the
+// sensor data (2 bytes a photosite), LibRaw's working image (4 channels of 2
+// bytes a pixel), the 8-bit image it makes of it (3 bytes a pixel) and the
+// sink's frame.
+std::uint64_t develop_memory_estimate(const libraw_image_sizes_t& sizes, bool whole_frame) {
+  const std::uint64_t pixels = std::uint64_t{sizes.width} * sizes.height;
+  return 2 * (std::uint64_t{sizes.raw_width} * sizes.raw_height) + 11 * pixels +
+         (whole_frame ? 4 : 1) * pixels;
+}
+
+// Whether the preview that the file declares is full size (see PreviewGate).
+bool preview_declared_full_size(const libraw_data_t& data) {
+  const std::int64_t preview_long = std::max(data.thumbnail.twidth, data.thumbnail.theight);
+  const std::int64_t sensor_long = std::max(data.sizes.width, data.sizes.height);
+  return preview_long * 100 >= sensor_long * FULL_SIZE_PERCENT;
+}
 
 bool develop(LibRaw& raw, const bool& data_error, ImageRowSink& sink) {
   if (raw.unpack() != LIBRAW_SUCCESS || data_error || raw.dcraw_process() != LIBRAW_SUCCESS) {
@@ -152,7 +172,18 @@ bool decode_raw_rows(std::FILE* file, RawMode mode, ImageRowSink& sink, DecodeSo
   }
   const std::uint8_t* preview = nullptr;
   std::size_t preview_size = 0;
-  if (mode == RawMode::preview && find_jpeg_preview(*raw, bytes, preview, preview_size)) {
+  const bool use_preview =
+      mode == RawMode::preview && find_jpeg_preview(*raw, bytes, preview, preview_size);
+  // One reservation for the path the file's declarations point to, the file's
+  // bytes included: a preview is decoded like a JPEG file of the sensor's size
+  // (the JPEG decoder's own reservation then adds nothing). A preview that turns
+  // out smaller than it declared is developed within that reservation.
+  const std::uint64_t pixels = std::uint64_t{sizes.width} * sizes.height;
+  reserve_decode_memory(
+      bytes.size() + (use_preview && preview_declared_full_size(raw->imgdata)
+                          ? (sink.whole_frame() ? 4 : 1) * pixels + 64 * std::uint64_t{sizes.width}
+                          : develop_memory_estimate(sizes, sink.whole_frame())));
+  if (use_preview) {
     PreviewGate gate(sink, std::max(sizes.width, sizes.height));
     const bool ok = decode_jpeg_memory_rows(preview, preview_size, gate);
     if (gate.began()) {

@@ -22,6 +22,7 @@
 
 #include <tiffio.h>
 
+#include "imaging/decode_budget.h"
 #include "imaging/decoders.h"
 
 namespace lumvet::detail {
@@ -70,6 +71,7 @@ bool read_first_directory(TIFF* tif, Bitmap32& out) {
     return false;
   }
   if (!image_size_allowed(width, height)) return false;
+  reserve_decode_memory(4 * static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height));
   char message[1024];
   if (TIFFRGBAImageOK(tif, message) != 1) return false;
   out = make_bitmap32(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height));

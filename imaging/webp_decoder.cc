@@ -10,6 +10,7 @@
 #include <webp/decode.h>
 #include <webp/demux.h>
 
+#include "imaging/decode_budget.h"
 #include "imaging/decoders.h"
 
 namespace lumvet::detail {
@@ -81,6 +82,11 @@ bool decode_webp(std::FILE* file, Bitmap32& out) {
   // The header's size (the canvas, for an animation) before anything is allocated.
   if (WebPGetFeatures(bytes.data(), bytes.size(), &config.input) != VP8_STATUS_OK) return false;
   if (!image_size_allowed(config.input.width, config.input.height)) return false;
+  // The file's bytes are held already; a still image is decoded straight into the
+  // bitmap, an animation's frame onto libwebp's canvas and the one before it.
+  const std::uint64_t pixels =
+      std::uint64_t(config.input.width) * std::uint64_t(config.input.height);
+  reserve_decode_memory(bytes.size() + (config.input.has_animation ? 12 : 4) * pixels);
   return config.input.has_animation ? decode_first_frame(bytes, out)
                                     : decode_still(bytes, config, out);
 }

@@ -23,6 +23,11 @@ inline constexpr const char* NETWORK_FILE_NAME = "test_30-15-1_0.5-0.05-1=15-1-1
 // The assessor feeds at most FEATURE_COUNT measured values; a network with more
 // inputs is refused.
 inline constexpr std::int32_t NETWORK_MAX_INPUTS = FEATURE_COUNT;
+// Bounds on the other layers of a network the assessor loads, judged from the
+// file's header before anything is allocated: with them a network file and its
+// network take at most a few tens of megabytes.
+inline constexpr std::int32_t NETWORK_MAX_HIDDEN = 1024;
+inline constexpr std::int32_t NETWORK_MAX_OUTPUTS = 1024;
 // Room for the feature values of net_score_file; the values after the first
 // FEATURE_COUNT are 0.0.
 inline constexpr std::int32_t NET_FEATURE_BUFFER_SIZE = 512;

@@ -54,21 +54,39 @@ constexpr OptionRow<AssessorOptions> OPTIONS[] = {
 };
 
 // The network of the model directory, or null after one line on `err`. A network
-// this assessor cannot apply is refused: it is never used for scoring.
+// this assessor cannot apply is refused from its header, before it is allocated:
+// it is never used for scoring.
 std::unique_ptr<NeuralNet> load_assessor_network(const std::string& path, std::FILE* out,
                                                  std::FILE* err) {
-  std::unique_ptr<NeuralNet> net = net_load(path, out);
+  bool judged = false;  // refused from its header, with its own line
+  const auto accept = [&](const NetworkHeader& header) {
+    judged = true;
+    if (header.input_count > NETWORK_MAX_INPUTS) {
+      std::fprintf(err, "%s: network file %s has %d inputs; at most %d can be fed\n", PROGRAM_NAME,
+                   path.c_str(), header.input_count, NETWORK_MAX_INPUTS);
+      return false;
+    }
+    if (header.hidden_count > NETWORK_MAX_HIDDEN) {
+      std::fprintf(err, "%s: network file %s has %d hidden units; at most %d are supported\n",
+                   PROGRAM_NAME, path.c_str(), header.hidden_count, NETWORK_MAX_HIDDEN);
+      return false;
+    }
+    if (header.output_count > NETWORK_MAX_OUTPUTS) {
+      std::fprintf(err, "%s: network file %s has %d outputs; at most %d are supported\n",
+                   PROGRAM_NAME, path.c_str(), header.output_count, NETWORK_MAX_OUTPUTS);
+      return false;
+    }
+    judged = false;
+    return true;
+  };
+  std::unique_ptr<NeuralNet> net = net_load(path, out, accept);
   if (!net) {
+    if (judged) return nullptr;
     if (platform::path_kind(path) == platform::PathKind::missing) {
       std::fprintf(err, "%s: network file not found: %s\n", PROGRAM_NAME, path.c_str());
     } else {
       std::fprintf(err, "%s: network file unreadable or invalid: %s\n", PROGRAM_NAME, path.c_str());
     }
-    return nullptr;
-  }
-  if (net->input_count > NETWORK_MAX_INPUTS) {
-    std::fprintf(err, "%s: network file %s has %d inputs; at most %d can be fed\n", PROGRAM_NAME,
-                 path.c_str(), net->input_count, NETWORK_MAX_INPUTS);
     return nullptr;
   }
   if (net->output_count < 1) {

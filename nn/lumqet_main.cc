@@ -5,6 +5,7 @@
 #include "platform/platform.h"
 
 int main(int argc, char** argv) {
+  lumvet::platform::ignore_write_signals();
   const int code = lumvet::run_network_assessor(argc, argv, stdout, stderr);
   return lumvet::platform::finish_output(stdout, stderr, "lumqet", code);
 }

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "platform/coding.h"
@@ -99,7 +101,8 @@ std::int32_t net_save(const NeuralNet& net, const std::string& path, std::FILE* 
   return 1;
 }
 
-std::unique_ptr<NeuralNet> net_load(const std::string& path, std::FILE* out) {
+std::unique_ptr<NeuralNet> net_load(const std::string& path, std::FILE* out,
+                                    const NetworkHeaderCheck& accept) {
   // Only a regular file is read (a FIFO or device could block or never end), and
   // its header is checked against the file's size before anything is allocated.
   std::FILE* f = platform::open_regular_file(path);
@@ -130,7 +133,21 @@ std::unique_ptr<NeuralNet> net_load(const std::string& path, std::FILE* out) {
     std::fprintf(out, "*** read ERROR!\n");
     return nullptr;
   }
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(8 * values));
+  if (accept && !accept(NetworkHeader{input_count, hidden_count, output_count})) {
+    std::fclose(f);
+    return nullptr;
+  }
+  // The header is judged; what it announces may still be more than there is.
+  std::vector<std::uint8_t> bytes;
+  try {
+    bytes.resize(static_cast<std::size_t>(8 * values));
+  } catch (const std::bad_alloc&) {
+    std::fclose(f);
+    return nullptr;
+  } catch (const std::length_error&) {
+    std::fclose(f);
+    return nullptr;
+  }
   const bool complete = std::fread(bytes.data(), 1, bytes.size(), f) == bytes.size();
   std::fclose(f);
   if (!complete) {  // the file shrank while it was read

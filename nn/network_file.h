@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -37,12 +38,25 @@ inline constexpr double NEAR_ZERO_DELTA = 1.5e-8;
 // `path` is left as it was.
 std::int32_t net_save(const NeuralNet& net, const std::string& path, std::FILE* out);
 
+// The layer counts a network file announces.
+struct NetworkHeader {
+  std::int32_t input_count = 0;
+  std::int32_t hidden_count = 0;
+  std::int32_t output_count = 0;
+};
+
+// Judges a header before anything is allocated for its network: true to load it.
+using NetworkHeaderCheck = std::function<bool(const NetworkHeader&)>;
+
 // Reads a network file: the weights as stored, previous changes, units, deltas
 // and targets 0.0. Null when the file cannot be opened, when its header holds a
 // negative count or no output unit, or when its data is shorter than the header
-// announces (this last case prints "*** read ERROR!\n" to `out`); also null when
-// the network cannot be allocated. Bytes after the last block are ignored.
-std::unique_ptr<NeuralNet> net_load(const std::string& path, std::FILE* out);
+// announces (this last case prints "*** read ERROR!\n" to `out`); then, before
+// anything is allocated, null when `accept` (if given) refuses the header; also
+// null when the network cannot be allocated. Bytes after the last block are
+// ignored.
+std::unique_ptr<NeuralNet> net_load(const std::string& path, std::FILE* out,
+                                    const NetworkHeaderCheck& accept = nullptr);
 
 // Prints "Showing IxHxO network \n", the input weights (rows 1 ... F, bias weight
 // first, each value followed by a comma), the hidden weights when there is a

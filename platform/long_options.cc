@@ -24,11 +24,9 @@ std::string option_problem(std::string_view before, std::string_view name, std::
   return line;
 }
 
-}  // namespace
-
-bool split_long_options(const std::vector<std::string>& args, std::span<const LongOption> table,
-                        std::string_view quote, const LongOptionTaker& take,
-                        std::vector<std::string>& rest, std::string& error) {
+bool split_options(const std::vector<std::string>& args, std::span<const LongOption> table,
+                   std::string_view quote, const LongOptionTaker& take,
+                   std::vector<std::string>& rest, std::string& error) {
   rest.clear();
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -65,6 +63,20 @@ bool split_long_options(const std::vector<std::string>& args, std::span<const Lo
     if (!take(static_cast<std::size_t>(option - table.data()), value, error)) return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool split_long_options(const std::vector<std::string>& args, std::span<const LongOption> table,
+                        std::string_view quote, const LongOptionTaker& take,
+                        std::vector<std::string>& rest, std::string& error) {
+  if (split_options(args, table, quote, take, rest, error)) return true;
+  // The line quotes what was typed: a control character in it (a newline, an
+  // escape sequence) is shown as '?', so the error stays one plain line.
+  for (char& c : error) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return false;
 }
 
 std::optional<std::int32_t> parse_int32(const std::string& text) {

@@ -35,7 +35,8 @@ using LongOptionTaker =
 // Stops at the first problem and returns false with `error` set: an option that
 // `take` refuses, or else "unknown option --name", "option --name takes no
 // value" or "option --name needs a value", the option written between two
-// `quote`s. `rest` is then incomplete.
+// `quote`s. `rest` is then incomplete. Control characters in `error` (from the
+// command line or from `take`) are replaced by '?', so that it is one line.
 bool split_long_options(const std::vector<std::string>& args, std::span<const LongOption> table,
                         std::string_view quote, const LongOptionTaker& take,
                         std::vector<std::string>& rest, std::string& error);

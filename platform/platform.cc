@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,17 +37,41 @@ bool write_all(int fd, const std::uint8_t* data, std::size_t size) {
   return true;
 }
 
+// The file that `path` names once symbolic links are followed, also when the
+// last link dangles (its target is to be created): the path itself when it is
+// no link, or when the links cannot be read or loop.
+std::string link_target(const std::string& path) {
+  std::string target = path;
+  for (int depth = 0; depth < 40; ++depth) {
+    struct stat st;
+    if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return target;
+    std::string link(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+    const ssize_t n = ::readlink(target.c_str(), link.data(), link.size());
+    if (n <= 0 || static_cast<std::size_t>(n) >= link.size()) return path;
+    link.resize(static_cast<std::size_t>(n));
+    const std::size_t slash = target.rfind('/');
+    if (link[0] != '/' && slash != std::string::npos) link = target.substr(0, slash + 1) + link;
+    target = link;
+  }
+  return path;
+}
+
 }  // namespace
 
 PathKind path_kind(const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return PathKind::missing;
-  return S_ISDIR(st.st_mode) ? PathKind::directory : PathKind::file;
+  int error = 0;
+  return path_kind(path, error);
 }
 
 PathKind path_kind(const std::string& path, int& error) {
   struct stat st;
   error = 0;
+  // A NUL byte (from a file list) ends the name the system would see: the path
+  // as given names nothing.
+  if (path.find('\0') != std::string::npos) {
+    error = EINVAL;
+    return PathKind::missing;
+  }
   if (::stat(path.c_str(), &st) != 0) {
     error = errno;
     return PathKind::missing;
@@ -54,9 +79,12 @@ PathKind path_kind(const std::string& path, int& error) {
   return S_ISDIR(st.st_mode) ? PathKind::directory : PathKind::file;
 }
 
-bool file_id(const std::string& path, FileId& id) {
+bool file_id(const std::string& path, FileId& id, int* error) {
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return false;
+  if (::stat(path.c_str(), &st) != 0) {
+    if (error != nullptr) *error = errno;
+    return false;
+  }
   id.device = static_cast<std::uint64_t>(st.st_dev);
   id.inode = static_cast<std::uint64_t>(st.st_ino);
   return true;
@@ -200,14 +228,8 @@ std::uint64_t file_size(std::FILE* f) {
 
 ReplaceStatus replace_file(const std::string& path, const std::vector<std::uint8_t>& bytes,
                            unsigned mode) {
-  std::string target = path;
+  const std::string target = link_target(path);
   struct stat st;
-  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    if (char* real = ::realpath(path.c_str(), nullptr)) {
-      target = real;
-      std::free(real);
-    }
-  }
   mode_t file_mode;
   if (::stat(target.c_str(), &st) == 0) {
     // The file must be one we could open for writing, as a plain overwrite would.
@@ -239,11 +261,7 @@ ReplaceStatus replace_file(const std::string& path, const std::vector<std::uint8
 }
 
 std::string replace_file_problem(const std::string& path) {
-  std::string target = path;
-  if (char* real = ::realpath(path.c_str(), nullptr)) {
-    target = real;
-    std::free(real);
-  }
+  const std::string target = link_target(path);  // where replace_file writes
   struct stat st;
   if (::stat(target.c_str(), &st) == 0) {
     const int probe = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
@@ -264,6 +282,23 @@ std::string list_directory_problem(const std::string& path) {
   if (dir == nullptr) return std::strerror(errno);
   ::closedir(dir);
   return {};
+}
+
+void ignore_write_signals() {
+  ::signal(SIGXFSZ, SIG_IGN);
+  ::signal(SIGPIPE, SIG_IGN);
+}
+
+std::string shown_on(std::FILE* out, const std::string& text) {
+  return is_terminal(out) ? control_characters_shown(text) : text;
+}
+
+std::string control_characters_shown(const std::string& text) {
+  std::string shown = text;
+  for (char& c : shown) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return shown;
 }
 
 int write_file(const std::string& path, const std::vector<std::uint8_t>& bytes, unsigned mode) {
@@ -312,6 +347,9 @@ int finish_output(std::FILE* out, std::FILE* err, const char* program, int exit_
                   int write_errno) {
   errno = 0;
   if ((std::fflush(out) != 0 || std::ferror(out) != 0) && write_errno == 0) write_errno = errno;
+  // The usage text is the answer to a command line that names nothing: its exit
+  // code stands whether or not the text could be written.
+  if (exit_code == EXIT_USAGE) return exit_code;
   if (write_errno == 0 && std::ferror(out) == 0) return exit_code;
   if (write_errno == EPIPE || output_reader_gone(out)) return EXIT_OUTPUT_FAILED;
   if (write_errno != 0) {

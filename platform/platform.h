@@ -12,7 +12,7 @@ namespace lumvet::platform {
 enum class PathKind { missing, file, directory };
 
 // What a path names, following symbolic links; `missing` when it does not exist or
-// cannot be queried.
+// cannot be queried, or holds a NUL byte (EINVAL), which no name can.
 PathKind path_kind(const std::string& path);
 // The same, with the reason (an errno value) in `error` when the path is missing.
 PathKind path_kind(const std::string& path, int& error);
@@ -23,7 +23,8 @@ struct FileId {
   std::uint64_t inode = 0;
   bool operator==(const FileId&) const = default;
 };
-bool file_id(const std::string& path, FileId& id);
+// `error` (when given) receives the errno of a failure.
+bool file_id(const std::string& path, FileId& id, int* error = nullptr);
 
 struct DirEntry {
   std::string name;
@@ -82,8 +83,9 @@ enum class ReplaceStatus {
 // Writes `bytes` in place of the file at `path`. A regular file (or a path that
 // does not exist yet) is replaced through a temporary file beside it that is
 // renamed over it, so a failed write never leaves a truncated file; a symbolic link
-// is followed; an existing file keeps its permission bits, a new one gets `mode`
-// less the umask. Anything else (a device, a pipe) is written in place.
+// is followed, also one whose target does not exist yet, and stays a link; an
+// existing file keeps its permission bits, a new one gets `mode` less the umask.
+// Anything else (a device, a pipe) is written in place.
 ReplaceStatus replace_file(const std::string& path, const std::vector<std::uint8_t>& bytes,
                            unsigned mode);
 
@@ -96,6 +98,22 @@ std::string replace_file_problem(const std::string& path);
 // Why the folder `path` could not be listed: empty when it can be; else the
 // system's reason ("No such file or directory", "Not a directory", ...).
 std::string list_directory_problem(const std::string& path);
+
+// Makes a failed write a failed write, never a signal: beyond the file-size limit
+// (ulimit -f) it fails with EFBIG instead of raising SIGXFSZ, and to a pipe whose
+// reader has gone with EPIPE instead of raising SIGPIPE. The program then ends
+// with its documented exit code (finish_output), leaving no temporary file.
+// Each program calls it before anything else.
+void ignore_write_signals();
+
+// `text` with every control character (bytes 0-31 and 127) as '?', as ls shows
+// names on a terminal, so that a file name can neither move the cursor nor forge
+// a line.
+std::string control_characters_shown(const std::string& text);
+
+// `text` as it may be written to `out`: control_characters_shown on a terminal,
+// the bytes unchanged anywhere else (a pipe, a file).
+std::string shown_on(std::FILE* out, const std::string& text);
 
 // Writes `bytes` to the file at `path`, created (with `mode` less the umask) or
 // truncated, without the temporary file and the flush to disk of replace_file:

@@ -217,7 +217,7 @@ void report_blurred_in_folder(const std::string& folder,
     const std::string path = folder + "/" + entry.name;
     const std::int32_t s = score(path);
     if (s > LIST_THRESHOLD) {
-      std::fprintf(out, "%d\t%s\n", s, path.c_str());
+      std::fprintf(out, "%d\t%s\n", s, platform::shown_on(out, path).c_str());
       ++listed;
     }
   }

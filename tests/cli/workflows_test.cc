@@ -261,6 +261,16 @@ TEST(FileLists, BadEntriesAreRecordsAndBadListsOneLine) {
   EXPECT_EQ(r.err, "lumvet: " + tmp.file("vanished.jpg") + ": " + MISSING +
                        "\nlumvet: " + tmp.file("dangling.jpg") + ": " + MISSING + "\n");
 
+  // A NUL byte inside a newline-separated record: no file has that name (the
+  // system would see only the bytes before it), so it is missing, not the photo
+  // named by those bytes.
+  const std::string with_nul = photo + std::string(1, '\0') + "x";
+  testing::write_text(tmp.file("nul-list"), with_nul + "\n" + photo + "\n");
+  r = lumvet({"--seed=2", "--format=tsv", "--files-from", tmp.file("nul-list")});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, chained(2, {{with_nul, true}, {photo}}, OutputFormat::tsv));
+  EXPECT_NE(r.out.find("0\tmissing\t" + with_nul + "\n"), std::string::npos);
+
   // A list that cannot be opened or read: one line, exit 2, no records.
   const std::pair<std::string, std::string> lists[] = {
       {tmp.file("no-list"), MISSING},
@@ -409,6 +419,23 @@ TerminalRun run_on_terminal(const Args& args, const std::function<void()>& feed 
   }
   ::close(out_fd);
   return run;
+}
+
+// A missing path's name reaches a terminal with its control characters shown as
+// '?', whether the run goes on (a photo beside it) or ends in the usage text.
+TEST(AllPaths, MissingNamesOnATerminalShowNoControlCharacters) {
+  ScopedTempDir tmp;
+  const std::string photo = tmp.file("p.jpg");
+  write_photo(photo, 50);
+  const std::string gone = tmp.file("gone\x1b[2J\x07.jpg");
+  for (const Args& args :
+       {Args{"--all-paths", "--quiet", gone, photo}, Args{"--all-paths", gone}}) {
+    const TerminalRun r = run_on_terminal(args);
+    EXPECT_NE(r.terminal.find("lumvet: " + tmp.file("gone?[2J?.jpg") + ": " + MISSING),
+              std::string::npos)
+        << r.terminal;
+    EXPECT_EQ(r.terminal.find('\x1b'), std::string::npos) << r.terminal;
+  }
 }
 
 TEST(Progress, OnATerminalOnlyRedrawnAndErased) {

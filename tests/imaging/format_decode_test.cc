@@ -10,7 +10,10 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
+#include <vector>
 
+#include "imaging/decode_budget.h"
 #include "imaging/imaging.h"
 #include "scoring/constants.h"
 #include "scoring/file_scoring.h"
@@ -321,6 +324,33 @@ TEST_F(FormatDecodeTest, RawUsesTheFullSizePreviewOrDevelops) {
   EXPECT_EQ(raw_mode_name(RawMode::develop), std::string("develop"));
   EXPECT_EQ(parse_raw_mode("preview"), RawMode::preview);
   EXPECT_FALSE(parse_raw_mode("full").has_value());
+}
+
+// Every format's decode reserves from the process's decoding-memory budget what
+// it holds at its height: at least the bitmap, and the file's bytes for the
+// formats read whole; a raw file whichever way it is read, and the JPEG decoder's
+// scaled view (the report's thumbnails) too.
+TEST_F(FormatDecodeTest, EveryFormatReservesFromTheDecodingBudget) {
+  const RgbaImage image = testing::rgba_of(testing::test_picture(64, 48, 3), true);
+  const std::uint64_t frame = 4u * 64 * 48;
+  const std::vector<std::pair<std::string, std::vector<std::uint8_t>>> files = {
+      {"s.webp", testing::webp_bytes(image, true, false)},
+      {"a.webp", testing::animated_webp_bytes({image, image}, true)},
+      {"h.heic", testing::heif_bytes(image, true, HeifCodec::hevc)},
+      {"plain.dng", testing::read_bytes(dng("plain.dng", 64, 48))},
+      {"preview.dng", testing::read_bytes(dng("preview.dng", 64, 48, 1))}};
+  for (const auto& [name, bytes] : files) {
+    for (const RawMode mode : {RawMode::preview, RawMode::develop}) {
+      reset_decode_memory_peak();
+      EXPECT_FALSE(decode(put(name, bytes), nullptr, mode).empty()) << name;
+      EXPECT_GE(decode_memory_peak(), frame + bytes.size()) << name;
+    }
+  }
+  reset_decode_memory_peak();
+  ImageSize full;
+  EXPECT_TRUE(decode_image_preview(dir.file("preview.dng.preview.jpg"), 16, 12, full).has_value());
+  EXPECT_GE(decode_memory_peak(), 4u * 16 * 12);
+  EXPECT_LT(decode_memory_peak(), frame);  // a scaled view, not the whole frame
 }
 
 // Every new format cut short and damaged: refused, quietly.

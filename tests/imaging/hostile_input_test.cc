@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "imaging/imaging.h"
@@ -139,6 +140,127 @@ TEST_F(HostileInputTest, LargeHeadersAreRefusedCheaply) {
         ::testing::ExitedWithCode(0), "")
         << name;
   }
+}
+
+// A palette BMP with a 40-byte header: `bits` per pixel, the palette's entries
+// (grey levels 0, 10, 20, ...), then the rows as given, each already padded.
+std::vector<std::uint8_t> palette_bmp(int width, int height, int bits, int entries,
+                                      const std::vector<std::uint8_t>& rows,
+                                      std::int64_t stated_offset = -1) {
+  const std::uint32_t offset = static_cast<std::uint32_t>(
+      stated_offset >= 0 ? stated_offset : 54 + 4 * std::int64_t{entries});
+  std::vector<std::uint8_t> b = {'B', 'M'};
+  const auto put32 = [&b](std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  };
+  for (std::uint32_t v : {offset + static_cast<std::uint32_t>(rows.size()), 0u, offset, 40u,
+                          static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height),
+                          1u | static_cast<std::uint32_t>(bits) << 16, 0u,
+                          static_cast<std::uint32_t>(rows.size()), 0u, 0u, 0u, 0u}) {
+    put32(v);
+  }
+  for (int i = 0; i < entries; ++i) {
+    const auto grey = static_cast<std::uint8_t>(10 * i);
+    b.insert(b.end(), {grey, grey, grey, 0});
+  }
+  b.resize(std::max<std::size_t>(b.size(), offset), 0);  // a small offset overlaps the palette
+  b.insert(b.end(), rows.begin(), rows.end());
+  return b;
+}
+
+// The pixel-data offset decides how many palette entries are read: one that
+// leaves no room for the headers would mean a negative count and pixels read
+// from whatever memory the palette happened to hold, so the same file scored
+// differently from run to run. Such files, and pixels naming an entry the
+// palette lacks, are refused; a short palette whose entries cover every pixel
+// decodes.
+TEST_F(HostileInputTest, PaletteBmpMustHoldItsPalette) {
+  // 4 x 2 pixels at 4 bits: two bytes a row, padded to four.
+  const std::vector<std::uint8_t> rows = {0x01, 0x23, 0, 0, 0x32, 0x10, 0, 0};
+  const std::optional<Bitmap32> good = quiet_decode(put("good.bmp", palette_bmp(4, 2, 4, 4, rows)));
+  ASSERT_TRUE(good.has_value());
+  // Bottom-up: the first stored row is the last one; pixel values 10 x index.
+  EXPECT_EQ(good->row(1)[0], 0);
+  EXPECT_EQ(good->row(1)[4 * 3], 30);
+  EXPECT_EQ(good->row(0)[0], 30);
+  for (std::uint32_t offset : {0u, 10u, 53u, 54u, 57u}) {
+    EXPECT_FALSE(quiet_decode(put("offset.bmp", palette_bmp(4, 2, 4, 4, rows, offset)))) << offset;
+  }
+  std::vector<std::uint8_t> beyond = rows;
+  beyond[1] = 0x24;  // entry 4 of a four-entry palette
+  EXPECT_FALSE(quiet_decode(put("beyond.bmp", palette_bmp(4, 2, 4, 4, beyond))));
+  // Past the last pixel and in the padding, bits are not pixels.
+  EXPECT_TRUE(quiet_decode(put("pad.bmp", palette_bmp(3, 1, 4, 4, {0x01, 0x2F, 0xFF, 0xFF}))));
+  EXPECT_FALSE(quiet_decode(put("one.bmp", palette_bmp(9, 1, 1, 1, {0x00, 0x80, 0, 0}))));
+  EXPECT_TRUE(quiet_decode(put("one.bmp", palette_bmp(9, 1, 1, 1, {0x00, 0x7F, 0, 0}))));
+  // Rows that end early are refused, counted from the offset.
+  std::vector<std::uint8_t> cut = palette_bmp(4, 2, 4, 4, rows);
+  cut.pop_back();
+  EXPECT_FALSE(quiet_decode(put("cut.bmp", cut)));
+}
+
+// The file from the report: offset 0, random bytes, 4 bits per pixel.
+TEST_F(HostileInputTest, BmpWithOffsetZeroIsRefusedEveryTime) {
+  std::vector<std::uint8_t> bytes(54 + 512);
+  const std::pair<int, std::uint8_t> fields[] = {{0, 'B'}, {1, 'M'}, {2, 0x36}, {3, 2},  {14, 40},
+                                                 {18, 32}, {22, 32}, {26, 1},   {28, 4}, {35, 2}};
+  for (const auto& [at, value] : fields) bytes[at] = value;
+  for (int i = 0; i < 512; ++i) bytes[54 + i] = static_cast<std::uint8_t>(i * 37 + 11);
+  for (int run = 0; run < 3; ++run) EXPECT_FALSE(quiet_decode(put("u.bmp", bytes)));
+}
+
+// A BMP costs one bitmap: stb_image's buffer becomes the bitmap's storage. A
+// 1-bit 4096 x 4096 file (2 MiB) grows the resident size by its 64 MiB bitmap,
+// not by twice that.
+TEST_F(HostileInputTest, BmpDecodesIntoOneBuffer) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  constexpr int SIDE = 4096;
+  std::vector<std::uint8_t> rows(SIDE / 8 * SIDE);
+  for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = static_cast<std::uint8_t>(i * 131);
+  const std::string path = put("big.bmp", palette_bmp(SIDE, SIDE, 1, 2, rows));
+  EXPECT_EXIT(
+      {
+        rusage before{};
+        rusage after{};
+        ::getrusage(RUSAGE_SELF, &before);
+        const bool decoded = load_bitmap32(path).has_value();
+        ::getrusage(RUSAGE_SELF, &after);
+        const long grown_mib = (after.ru_maxrss - before.ru_maxrss) / 1024;
+        std::_Exit(decoded && grown_mib < 96 ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+// A progressive JPEG with its last scan repeated until it holds `scans` scans
+// (libjpeg warns about the repeated refinements and decodes them).
+std::vector<std::uint8_t> with_scans(const std::vector<std::uint8_t>& jpeg, int scans) {
+  std::size_t last = jpeg.size() - 2;
+  while (last > 0 && !(jpeg[last] == 0xFF && jpeg[last + 1] == 0xDA)) --last;
+  int held = 0;
+  for (std::size_t i = 0; i + 1 < jpeg.size(); ++i) held += jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA;
+  std::vector<std::uint8_t> out(jpeg.begin(), jpeg.end() - 2);  // without the EOI
+  for (; held < scans; ++held) out.insert(out.end(), jpeg.begin() + last, jpeg.end() - 2);
+  out.insert(out.end(), {0xFF, 0xD9});
+  return out;
+}
+
+// Every scan walks the whole coefficient buffer, so a file past the scan limit
+// is refused before libjpeg allocates that buffer or decodes a scan: here an
+// 8192 x 8192 one of 192 MB.
+TEST_F(HostileInputTest, TooManyScansAreRefusedBeforeDecoding) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::vector<std::uint8_t> small = jpeg_bytes(16, 16, true);
+  EXPECT_TRUE(quiet_decode(put("500.jpg", with_scans(small, 500))));
+  EXPECT_FALSE(quiet_decode(put("501.jpg", with_scans(small, 501))));
+  const std::string path = put("bomb.jpg", with_scans(patch_jpeg_size(small, 8192, 8192), 501));
+  EXPECT_EXIT(
+      {
+        const bool refused = !load_bitmap32(path).has_value();
+        rusage usage{};
+        ::getrusage(RUSAGE_SELF, &usage);
+        std::_Exit(refused && usage.ru_maxrss < 96 * 1024 ? 0 : 1);  // kilobytes
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(HostileInputTest, TinyAndThinImagesDecodeAtTheirSize) {

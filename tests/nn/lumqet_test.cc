@@ -1,9 +1,11 @@
 // The lumqet program run for real, in temporary folders.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "build_config.h"
@@ -127,6 +129,50 @@ TEST_F(Lumqet, BadPathsNetworksAndOptions) {
   }
   EXPECT_EQ(lumqet({"--help"}).out.rfind("usage: lumqet", 0), 0u);
   EXPECT_EQ(lumqet({"--version"}).out, std::string("lumqet ") + LUMVET_VERSION + "\n");
+}
+
+// A header is judged before anything is allocated: a sparse file whose size
+// matches 2^28 inputs (34 GB of weights, more than memory holds) and a network
+// of more hidden units or outputs than the assessor takes are refused with one
+// line and exit code 3, and the largest accepted network still scores.
+TEST_F(Lumqet, NetworkHeaderIsJudgedBeforeLoading) {
+  const auto header = [](std::int32_t inputs, std::int32_t hidden, std::int32_t outputs) {
+    std::vector<std::uint8_t> bytes;
+    for (std::int32_t v : {inputs, hidden, outputs}) {
+      for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    }
+    return bytes;
+  };
+  testing::make_dir(dir_.file("huge"));
+  const std::string huge = dir_.file("huge/") + NETWORK_FILE_NAME;
+  testing::write_bytes(huge, header(1 << 28, 15, 1));
+  const std::uint64_t values = ((std::uint64_t{1} << 28) + 1) * 16 + 16 * 2;
+  ASSERT_EQ(::truncate(huge.c_str(), static_cast<off_t>(12 + 8 * values)), 0);
+  RunResult r = lumqet({"--model-dir=" + dir_.file("huge"), blurred_});
+  EXPECT_EQ(r.exit_code, EXIT_BAD_NETWORK);
+  EXPECT_EQ(r.out, "");
+  EXPECT_TRUE(one_line(r.err)) << r.err;
+  EXPECT_NE(r.err.find("268435456 inputs"), std::string::npos) << r.err;
+
+  for (const auto& [hidden, outputs, usable] : {std::tuple{NETWORK_MAX_HIDDEN, 1, true},
+                                                {NETWORK_MAX_HIDDEN + 1, 1, false},
+                                                {0, NETWORK_MAX_OUTPUTS, true},
+                                                {2, NETWORK_MAX_OUTPUTS + 1, false}}) {
+    std::string folder = dir_.file("n");
+    folder += std::to_string(hidden);
+    folder += '_';
+    folder += std::to_string(outputs);
+    testing::make_dir(folder);
+    ASSERT_EQ(net_save(*net_alloc(FEATURE_COUNT, hidden, outputs), folder + "/" + NETWORK_FILE_NAME,
+                       stdout),
+              1);
+    r = lumqet({"--model-dir=" + folder, blurred_});
+    EXPECT_EQ(r.exit_code, usable ? EXIT_DONE : EXIT_BAD_NETWORK) << folder;
+    EXPECT_EQ(r.err.empty(), usable) << r.err;
+    if (!usable) {
+      EXPECT_TRUE(one_line(r.err)) << r.err;
+    }
+  }
 }
 
 }  // namespace

@@ -70,6 +70,21 @@ TEST(SplitLongOptions, SpellingsValuesDoubleDashAndProblems) {
   EXPECT_EQ(split({"prog", "--seed"}, "'").error, "option '--seed' needs a value");
 }
 
+// An error quotes what was typed; control characters in it (a newline would make
+// two lines, an escape sequence would reach the terminal) are shown as '?'.
+TEST(SplitLongOptions, ErrorIsOnePlainLine) {
+  EXPECT_EQ(split({"prog", "--see\nd\x1b[2J=1"}).error, "unknown option --see?d?[2J");
+  EXPECT_EQ(split({"prog", "--help=\r"}, "'").error, "option '--help' takes no value");
+  const auto take = [](std::size_t, const std::string& value, std::string& error) {
+    error = "invalid value '" + value + "'";
+    return false;
+  };
+  std::vector<std::string> rest;
+  std::string error;
+  EXPECT_FALSE(split_long_options({"prog", "--seed=a\nb\x7f"}, TABLE, "", take, rest, error));
+  EXPECT_EQ(error, "invalid value 'a?b?'");
+}
+
 TEST(ParseInt32, WholeNumbersInRangeOnly) {
   EXPECT_EQ(parse_int32("-0"), 0);
   EXPECT_EQ(parse_int32("007"), 7);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>

@@ -3,8 +3,12 @@
 #include "train/train_command.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -143,6 +147,113 @@ TEST(TrainProgram, WritesIntoTheCurrentDirectory) {
   const RunResult one_class =
       testing::run_program(program, {"--assessor=sharpness"}, only_blur.path());
   EXPECT_EQ(one_class.err.find("cannot read folder"), std::string::npos) << one_class.err;
+}
+
+// Under a file-size limit (ulimit -f) a write that passes it fails like any other
+// instead of ending the program with SIGXFSZ: standard output redirected to a
+// file gives exit code 1 with one line, and a model or network file that
+// cannot be written gives exit code 1, leaves the earlier file as it was and
+// no temporary file beside it.
+TEST(Programs, FileSizeLimitIsAWriteFailure) {
+  testing::ScopedTempDir dir;
+  testing::write_photo_folders(dir.file("good"), dir.file("blur"), 2, 120, 90);
+  testing::make_dir(dir.file("m"));
+  const std::string out = dir.file("out.txt");
+  // Only the program runs under the limit; its standard error reaches r.out
+  // through a pipe.
+  const auto limited = [&](const std::string& command) {
+    return testing::run_program("/bin/bash", {"-c", "cd '" + dir.path() +
+                                                        "' && set -o pipefail && (ulimit -f 0 && "
+                                                        "exec " +
+                                                        command + ") 2>&1 | cat"});
+  };
+  const std::string train = testing::built_program("train/lumvet-train");
+  for (const std::string& command :
+       {train + " --selftest", testing::built_program("nn/lumqet") + " --seed=1 /dev/null",
+        testing::built_program("cli/lumvet") + " --seed=1 --format=tsv -R " + dir.path()}) {
+    const RunResult r = limited(command + " > " + out);
+    EXPECT_EQ(r.exit_code, 1) << command;
+    EXPECT_NE(r.out.find("cannot write output"), std::string::npos) << command << ": " << r.out;
+  }
+
+  const std::vector<std::uint8_t> old = {'o', 'l', 'd'};
+  const std::string model = dir.file("m/test_30-10_0.75-0.0001=15-1-12000=e10.svm");
+  const std::string network = dir.file("m/test_30-15-1_0.5-0.05-1=15-1-12000=e15.nn");
+  for (const std::string& file : {model, network}) testing::write_bytes(file, old);
+  for (const char* mode : {"", "--network "}) {
+    const RunResult r = limited(train + " " + mode + "--seed=3 --model-dir=m > /dev/null");
+    EXPECT_EQ(r.exit_code, 1) << mode << r.out;
+  }
+  for (const std::string& file : {model, network})
+    EXPECT_EQ(testing::read_bytes(file), old) << file;
+  for (const auto& e : std::filesystem::directory_iterator(dir.file("m"))) {
+    EXPECT_EQ(e.path().filename().string().find(".tmp"), std::string::npos) << e.path();
+  }
+}
+
+// Runs `program` with standard output a pipe that nobody reads (the reading end
+// is closed before it starts) and standard error a file. The exit code (128 +
+// the signal when a signal ended it) and what it said on standard error.
+std::pair<int, std::string> run_into_closed_pipe(const std::string& program,
+                                                 const std::vector<std::string>& args) {
+  int fds[2];
+  if (::pipe(fds) != 0) return {-1, ""};
+  ::close(fds[0]);
+  char err_name[] = "/tmp/lumvet-err-XXXXXX";
+  const int err_fd = ::mkstemp(err_name);
+  ::unlink(err_name);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::signal(SIGPIPE, SIG_DFL);  // as a shell starts it
+    ::dup2(fds[1], 1);
+    ::dup2(err_fd, 2);
+    std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(program.c_str(), argv.data());
+    ::_exit(127);
+  }
+  ::close(fds[1]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  std::string said(4096, '\0');
+  said.resize(
+      static_cast<std::size_t>(std::max<ssize_t>(0, ::pread(err_fd, said.data(), said.size(), 0))));
+  ::close(err_fd);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), said};
+}
+
+// A reader that has gone away ends every program with exit code 1 and without a
+// word, never with SIGPIPE (exit 141), in every mode that writes.
+TEST(Programs, ClosedPipeIsExitCodeOne) {
+  testing::ScopedTempDir dir;
+  testing::write_photo_folders(dir.file("good"), dir.file("blur"), 1, 120, 90);
+  const std::string photo = std::filesystem::directory_iterator(dir.file("good"))->path().string();
+  const std::string lumvet = testing::built_program("cli/lumvet");
+  const std::pair<std::string, std::vector<std::string>> runs[] = {
+      {lumvet, {"--format=jsonl", photo}},
+      {lumvet, {photo}},
+      {lumvet, {"--format=tsv", "-R", dir.path()}},
+      {lumvet, {"-R", dir.path()}},
+      {testing::built_program("nn/lumqet"), {photo}},
+      {testing::built_program("train/lumvet-train"), {"--selftest"}},
+  };
+  for (const auto& [program, args] : runs) {
+    const auto [code, said] = run_into_closed_pipe(program, args);
+    EXPECT_EQ(code, 1) << program << " " << ::testing::PrintToString(args);
+    EXPECT_EQ(said, "") << program;
+  }
+}
+
+// The usage text answers a path that names nothing with exit code 100, also when
+// the text cannot be written.
+TEST(Programs, UsageExitCodeStandsWhenTheTextCannotBeWritten) {
+  for (const std::string& program :
+       {testing::built_program("nn/lumqet"), testing::built_program("cli/lumvet")}) {
+    const RunResult r =
+        testing::run_program("/bin/sh", {"-c", program + " /nonexistent/x.jpg > /dev/full"});
+    EXPECT_EQ(r.exit_code, 100) << program;
+  }
 }
 
 }  // namespace
