@@ -5,7 +5,8 @@
 _lumvet_options() {
   case "$1" in
     lumvet)
-      echo "-R -0 --seed= --format= --assessor= --threshold= --jobs= --model= --raw= --all-paths" \
+      echo "-R -0 --seed= --format= --assessor= --threshold= --jobs= --decode-memory= --model=" \
+        "--raw= --all-paths" \
         "--files-from= --null --ext= --print0 --seed-per-photo --quiet --report= --help --version"
       ;;
     lumvet-train) echo "--selftest --network --assessor= --good= --blur= --model-dir= --seed= --help --version" ;;
