@@ -102,11 +102,11 @@ def main():
         sys.exit(__doc__)
     valid = args[0]
     rows = read_labels(valid)
-    for spec in args[1:]:
-        if spec == '--laplacian':
+    for method in args[1:]:
+        if method == '--laplacian':
             report('variance of the Laplacian', rows, laplacian_scores(rows), 100.0, False)
             continue
-        name, rest = spec.rsplit('=', 1)
+        name, rest = method.rsplit('=', 1)
         parts = rest.split(':')
         threshold = float(parts[1]) if len(parts) > 1 else 50.0
         higher = parts[2] != 'lower' if len(parts) > 2 else True

@@ -142,23 +142,6 @@ FilePtr open_image(const std::string& path, ImageFormat& format) {
   return file;
 }
 
-// Full frame: the bitmap is allocated once the size is known and the decoder
-// writes straight into its rows.
-class BitmapRowSink : public ImageRowSink {
- public:
-  explicit BitmapRowSink(Bitmap32& out) : out_(out) {}
-  bool begin(std::int32_t width, std::int32_t height) override {
-    out_ = make_bitmap32(width, height);
-    return out_.pixels != nullptr;
-  }
-  std::uint8_t* row_storage(std::int32_t y) override { return out_.row(y); }
-  bool whole_frame() const override { return true; }
-  void take_rows(std::int32_t, std::int32_t, std::uint8_t* const*) override {}
-
- private:
-  Bitmap32& out_;
-};
-
 // The whole image at full size; false when the format's decoder fails or yields
 // no pixels.
 bool decode_whole(std::FILE* file, ImageFormat format, const DecodeOptions& options,
@@ -188,7 +171,7 @@ bool decode_whole(std::FILE* file, ImageFormat format, const DecodeOptions& opti
       break;
     case ImageFormat::jxl:  // recognised, not decoded: see the README's formats section
     case ImageFormat::raw: {
-      BitmapRowSink sink(bitmap);
+      detail::BitmapRowSink sink(bitmap);
       ok = detail::decode_raw_rows(file, options.raw, sink, source);
       break;
     }

@@ -16,6 +16,23 @@
 
 namespace lumvet::detail {
 
+// Full frame: the bitmap is allocated once the size is known and the decoder
+// writes straight into its rows (it counts as a whole frame for the memory budget).
+class BitmapRowSink : public ImageRowSink {
+ public:
+  explicit BitmapRowSink(Bitmap32& out) : out_(out) {}
+  bool begin(std::int32_t width, std::int32_t height) override {
+    out_ = make_bitmap32(width, height);
+    return out_.pixels != nullptr;
+  }
+  std::uint8_t* row_storage(std::int32_t y) override { return out_.row(y); }
+  bool whole_frame() const override { return true; }
+  void take_rows(std::int32_t, std::int32_t, std::uint8_t* const*) override {}
+
+ private:
+  Bitmap32& out_;
+};
+
 bool decode_jpeg(std::FILE* file, Bitmap32& out);
 // The one JPEG decoder behind decode_jpeg: the same settings and calls, the
 // rows going to `sink` (decode_jpeg's sink allocates the bitmap in begin and hands

@@ -550,27 +550,6 @@ bool decode_jpeg_view(std::FILE* file, const JpegView& view, Bitmap32& out, Imag
   return ok;
 }
 
-namespace {
-
-// Full frame: the bitmap is allocated once the size is known, and libjpeg writes
-// straight into its rows.
-class BitmapRowSink : public ImageRowSink {
- public:
-  explicit BitmapRowSink(Bitmap32& out) : out_(out) {}
-  bool begin(std::int32_t width, std::int32_t height) override {
-    out_ = make_bitmap32(width, height);
-    return out_.pixels != nullptr;
-  }
-  std::uint8_t* row_storage(std::int32_t y) override { return out_.row(y); }
-  bool whole_frame() const override { return true; }
-  void take_rows(std::int32_t, std::int32_t, std::uint8_t* const*) override {}
-
- private:
-  Bitmap32& out_;
-};
-
-}  // namespace
-
 bool decode_jpeg(std::FILE* file, Bitmap32& out) {
   BitmapRowSink sink(out);
   return decode_jpeg_rows(file, sink);

@@ -381,4 +381,15 @@ std::string real_path(const std::string& path) {
   return result;
 }
 
+bool read_regular_file_prefix(const std::string& path, std::size_t limit,
+                              std::vector<std::uint8_t>& bytes) {
+  std::FILE* f = open_regular_file(path);
+  if (f == nullptr) return false;
+  bytes.resize(limit);
+  bytes.resize(std::fread(bytes.data(), 1, bytes.size(), f));
+  const bool read_failed = std::ferror(f) != 0;
+  std::fclose(f);
+  return !read_failed;
+}
+
 }  // namespace lumvet::platform

@@ -71,6 +71,13 @@ bool is_terminal(std::FILE* f);
 // Reads a whole file. False when it cannot be opened or read.
 bool read_file(const std::string& path, std::vector<std::uint8_t>& bytes);
 
+// The first `limit` bytes at most of the regular file at `path` (only a regular
+// file: a pipe or a device could block or never end); false when it cannot be
+// opened or read. Reading one byte more than a fixed-size file holds tells that
+// a file is too long.
+bool read_regular_file_prefix(const std::string& path, std::size_t limit,
+                              std::vector<std::uint8_t>& bytes);
+
 // Size in bytes of an open file (0 when it cannot be told).
 std::uint64_t file_size(std::FILE* f);
 

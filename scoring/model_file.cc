@@ -69,18 +69,9 @@ bool decode_svm_model(const std::vector<std::uint8_t>& bytes, SvmModel& model, s
 }
 
 bool load_svm_model_file(const std::string& path, SvmModel& model, std::string& error) {
-  // Only a regular file: a pipe or a device could block or never end. One byte
-  // more than a model file holds is enough to tell that a file is too long.
-  std::FILE* f = platform::open_regular_file(path);
-  if (f == nullptr) {
-    error = "cannot read model file " + path;
-    return false;
-  }
-  std::vector<std::uint8_t> bytes(SVM_MODEL_FILE_SIZE + 1);
-  bytes.resize(std::fread(bytes.data(), 1, bytes.size(), f));
-  const bool read_failed = std::ferror(f) != 0;
-  std::fclose(f);
-  if (read_failed) {
+  // One byte more than a model file holds is enough to tell that a file is too long.
+  std::vector<std::uint8_t> bytes;
+  if (!platform::read_regular_file_prefix(path, SVM_MODEL_FILE_SIZE + 1, bytes)) {
     error = "cannot read model file " + path;
     return false;
   }

@@ -99,8 +99,8 @@ bool decode_sharpness_model(const std::uint8_t* bytes, std::size_t size, Sharpne
   m.calibration_b = decode_double(p + 16);
   bool ok = usable(m.bias) && usable(m.calibration_a) && usable(m.calibration_b);
   for (std::size_t k = 0; k < SHARPNESS_FEATURE_COUNT; ++k) {
-    ok = ok && usable(m.mean[k]) && usable(m.weights[k]) && usable(m.scale[k]) &&
-         m.scale[k] >= 1e-6;
+    ok =
+        ok && usable(m.mean[k]) && usable(m.weights[k]) && usable(m.scale[k]) && m.scale[k] >= 1e-6;
   }
   if (!ok) {
     error = "holds numbers that are not finite or out of range";
@@ -110,19 +110,10 @@ bool decode_sharpness_model(const std::uint8_t* bytes, std::size_t size, Sharpne
   return true;
 }
 
-bool load_sharpness_model_file(const std::string& path, SharpnessModel& model,
-                               std::string& error) {
-  std::FILE* f = platform::open_regular_file(path);
-  if (f == nullptr) {
-    error = "cannot read model file " + path;
-    return false;
-  }
+bool load_sharpness_model_file(const std::string& path, SharpnessModel& model, std::string& error) {
   // One byte more than a model holds tells that a file is too long.
-  std::vector<std::uint8_t> bytes(SHARPNESS_MODEL_FILE_SIZE + 1);
-  bytes.resize(std::fread(bytes.data(), 1, bytes.size(), f));
-  const bool read_failed = std::ferror(f) != 0;
-  std::fclose(f);
-  if (read_failed) {
+  std::vector<std::uint8_t> bytes;
+  if (!platform::read_regular_file_prefix(path, SHARPNESS_MODEL_FILE_SIZE + 1, bytes)) {
     error = "cannot read model file " + path;
     return false;
   }
