@@ -269,13 +269,27 @@ void scan_entries_in_parallel(const EntrySource& source, int jobs, const PhotoSc
   rs = scan.finish();
 }
 
+namespace {
+
+// The frame that a scoring decode keeps for the report's pictures: one per
+// thread, its planes' memory reused from photo to photo, emptied once the
+// pictures are made.
+KeptFrame& thread_frame() {
+  thread_local KeptFrame frame;
+  return frame;
+}
+
+}  // namespace
+
 FileScore score_contrast_photo(const SvmModel& model, const std::string& path, RandomState& rs,
                                bool evidence, const DecodeOptions& decode) {
   if (!evidence) return score_image_file_checked(model, path, FEATURE_SCALE, rs, decode, nullptr);
   PatchEvidence patches;
+  KeptFrame& frame = thread_frame();
   FileScore result =
-      score_image_file_with_evidence(model, path, FEATURE_SCALE, rs, patches, decode);
-  if (result.decoded) result.evidence = contrast_evidence(path, patches);
+      score_image_file_with_evidence(model, path, FEATURE_SCALE, rs, patches, decode, &frame);
+  if (result.decoded) result.evidence = contrast_evidence(path, patches, &frame);
+  frame.clear();
   return result;
 }
 
@@ -286,9 +300,11 @@ FileScore score_sharpness_photo(const SharpnessModel& model, const std::string& 
     return FileScore{r.score, r.decoded, r.source};
   }
   SlopeMap map;
-  const SharpnessResult r = assess_sharpness_file(path, model, decode, &map);
+  KeptFrame& frame = thread_frame();
+  const SharpnessResult r = assess_sharpness_file(path, model, decode, &map, &frame);
   FileScore result{r.score, r.decoded, r.source};
-  if (r.decoded) result.evidence = sharpness_evidence(path, r, map);
+  if (r.decoded) result.evidence = sharpness_evidence(path, r, map, &frame);
+  frame.clear();
   return result;
 }
 

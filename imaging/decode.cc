@@ -216,6 +216,8 @@ bool decode_image_rows(const std::string& path, ImageRowSink& sink, const Decode
   DecodeInfo local;
   DecodeInfo& report = info != nullptr ? *info : local;
   report = DecodeInfo{};
+  KeptFrame* keep = sink.frame_to_keep();
+  if (keep != nullptr) keep->clear();
   FilePtr file = open_image(path, report.format);
   if (!file) return false;
   if (report.format == ImageFormat::jpeg) return detail::decode_jpeg_rows(file.get(), sink);
@@ -229,21 +231,35 @@ bool decode_image_rows(const std::string& path, ImageRowSink& sink, const Decode
   std::uint8_t* rows[IMAGE_ROW_BATCH];
   if (sink.wants_luma()) {
     // Each row's luminance goes into its own first quarter, which its BGRX bytes
-    // no longer need once read (the conversion reads ahead of where it writes).
+    // no longer need once read (the conversion reads ahead of where it writes),
+    // unless the frame is kept: then into rows of their own.
+    std::vector<std::uint8_t> kept_luma;
+    if (keep != nullptr) {
+      kept_luma.resize(static_cast<std::size_t>(IMAGE_ROW_BATCH) *
+                       static_cast<std::size_t>(bitmap.width));
+    }
     for (std::int32_t y = 0; y < bitmap.height; y += IMAGE_ROW_BATCH) {
       const std::int32_t n = std::min(IMAGE_ROW_BATCH, bitmap.height - y);
       for (std::int32_t i = 0; i < n; ++i) {
-        rows[i] = bitmap.row(y + i);
-        bgrx_to_luma(rows[i], bitmap.width, rows[i]);
+        rows[i] = keep != nullptr
+                      ? kept_luma.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(bitmap.width)
+                      : bitmap.row(y + i);
+        bgrx_to_luma(bitmap.row(y + i), bitmap.width, rows[i]);
       }
       sink.take_rows(y, n, rows);
     }
-    return true;
+  } else {
+    for (std::int32_t y = 0; y < bitmap.height; y += IMAGE_ROW_BATCH) {
+      const std::int32_t n = std::min(IMAGE_ROW_BATCH, bitmap.height - y);
+      for (std::int32_t i = 0; i < n; ++i) rows[i] = bitmap.row(y + i);
+      sink.take_rows(y, n, rows);
+    }
   }
-  for (std::int32_t y = 0; y < bitmap.height; y += IMAGE_ROW_BATCH) {
-    const std::int32_t n = std::min(IMAGE_ROW_BATCH, bitmap.height - y);
-    for (std::int32_t i = 0; i < n; ++i) rows[i] = bitmap.row(y + i);
-    sink.take_rows(y, n, rows);
+  if (keep != nullptr) {
+    keep->kind = KeptFrame::Kind::bgrx;
+    keep->width = bitmap.width;
+    keep->height = bitmap.height;
+    keep->bitmap = std::move(bitmap);
   }
   return true;
 }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "imaging/bitmap.h"
+#include "imaging/kept_frame.h"
 
 namespace lumvet {
 
@@ -148,6 +149,10 @@ class ImageRowSink {
   // stored, without decoding its chroma at all. Column spans are not offered
   // to such a sink.
   virtual bool wants_luma() const { return false; }
+  // A sink that wants the decoded frame kept after the decode (to show parts
+  // of it) gives the frame to fill; a decoder that has no cheap way to keep it
+  // leaves it empty (KeptFrame::Kind::none). The rows handed over are the same.
+  virtual KeptFrame* frame_to_keep() { return nullptr; }
   virtual const std::vector<ColumnSpan>& column_spans(std::int32_t y) {
     (void)y;
     static const std::vector<ColumnSpan> none;

@@ -202,15 +202,13 @@ void cmyk_row_to_bgrx(std::uint8_t* p, JDIMENSION pixels) {
   }
 }
 
-// Whether the raw-data path (read_jpeg_spans) reproduces this file's scanlines:
-// one scan, so that libjpeg keeps no whole-image coefficient buffer in either
-// mode and fails on exactly the same files; YCbCr in three components with luma
-// at full resolution and both chroma components at 4:4:4, 4:2:2 or 4:2:0; and
-// chroma rows wider than two samples, where libjpeg upsamples them the fancy
-// way.
-bool spans_reproduce_scanlines(j_decompress_ptr cinfo) {
+// Whether libjpeg upsamples this file's chroma the way ycc_spans.h reproduces:
+// YCbCr in three components with luma at full resolution and both chroma
+// components at 4:4:4, 4:2:2 or 4:2:0, chroma rows wider than two samples
+// (where libjpeg upsamples them the fancy way), unscaled.
+bool standard_ycc_sampling(j_decompress_ptr cinfo) {
   if (cinfo->jpeg_color_space != JCS_YCbCr || cinfo->num_components != 3) return false;
-  if (jpeg_has_multiple_scans(cinfo) || cinfo->CCIR601_sampling) return false;
+  if (cinfo->CCIR601_sampling) return false;
   const int h = cinfo->max_h_samp_factor, v = cinfo->max_v_samp_factor;
   if (!((h == 1 && v == 1) || (h == 2 && v == 1) || (h == 2 && v == 2))) return false;
   const jpeg_component_info* comp = cinfo->comp_info;
@@ -225,12 +223,90 @@ bool spans_reproduce_scanlines(j_decompress_ptr cinfo) {
   return cinfo->image_width >= 16 && cinfo->image_height >= 16;
 }
 
+// Whether the raw-data path (read_jpeg_spans) reproduces this file's scanlines:
+// standard sampling, and one scan, so that libjpeg keeps no whole-image
+// coefficient buffer in either mode and fails on exactly the same files.
+bool spans_reproduce_scanlines(j_decompress_ptr cinfo) {
+  return standard_ycc_sampling(cinfo) && !jpeg_has_multiple_scans(cinfo);
+}
+
+// Whether the raw-data path gives a luminance sink the very rows of a grey
+// output (the Y plane as stored): grey, or YCbCr with luma at the largest
+// sampling factors (so that grey output does not upsample it), unscaled, and
+// not CCIR 601 sampled (which grey output refuses). Chroma that grey output
+// skips is then decoded too, for the kept frame.
+bool luma_planes_reproduce_scanlines(j_decompress_ptr cinfo) {
+  const bool grey = cinfo->jpeg_color_space == JCS_GRAYSCALE && cinfo->num_components == 1;
+  const bool ycc = cinfo->jpeg_color_space == JCS_YCbCr && cinfo->num_components == 3;
+  if (!(grey || ycc) || cinfo->CCIR601_sampling) return false;
+  if (cinfo->comp_info[0].h_samp_factor != cinfo->max_h_samp_factor ||
+      cinfo->comp_info[0].v_samp_factor != cinfo->max_v_samp_factor) {
+    return false;
+  }
+  return cinfo->min_DCT_scaled_size == DCTSIZE && cinfo->scale_num == cinfo->scale_denom;
+}
+
+// Bytes of the planes that a kept frame holds: each component's blocks, whole
+// iMCU rows.
+std::uint64_t kept_planes_bytes(j_decompress_ptr cinfo) {
+  std::uint64_t bytes = 0;
+  for (int c = 0; c < cinfo->num_components; ++c) {
+    const jpeg_component_info& comp = cinfo->comp_info[c];
+    bytes += std::uint64_t{comp.width_in_blocks} * DCTSIZE * cinfo->total_iMCU_rows *
+             static_cast<std::uint64_t>(comp.v_samp_factor) * DCTSIZE;
+  }
+  return bytes;
+}
+
+// Readies `frame`'s planes for every row of every component and returns, per
+// component, the row pointers that jpeg_read_raw_data fills (in libjpeg's image
+// pool); false, with the frame untouched beyond its memory, when the memory
+// cannot be had.
+bool make_kept_planes(j_decompress_ptr cinfo, KeptFrame& frame, JSAMPARRAY* rows) {
+  const auto common = reinterpret_cast<j_common_ptr>(cinfo);
+  for (int c = 0; c < cinfo->num_components; ++c) {
+    const jpeg_component_info& comp = cinfo->comp_info[c];
+    const auto stride = static_cast<std::int32_t>(comp.width_in_blocks * DCTSIZE);
+    const auto count =
+        static_cast<std::int32_t>(cinfo->total_iMCU_rows * comp.v_samp_factor * DCTSIZE);
+    if (!frame.size_plane(c, stride, count)) return false;
+    KeptFrame::Plane& plane = frame.planes[static_cast<std::size_t>(c)];
+    rows[c] = static_cast<JSAMPARRAY>((*cinfo->mem->alloc_large)(
+        common, JPOOL_IMAGE, static_cast<std::size_t>(count) * sizeof(JSAMPROW)));
+    for (std::int32_t r = 0; r < count; ++r) {
+      rows[c][r] = plane.bytes.get() + static_cast<std::size_t>(stride) * static_cast<std::size_t>(r);
+    }
+  }
+  return true;
+}
+
+// After a decode into make_kept_planes' planes: what the frame needs to read them.
+void describe_kept_planes(j_decompress_ptr cinfo, KeptFrame& frame) {
+  frame.kind = KeptFrame::Kind::planes;
+  frame.width = static_cast<std::int32_t>(cinfo->output_width);
+  frame.height = static_cast<std::int32_t>(cinfo->output_height);
+  frame.components = cinfo->num_components;
+  frame.max_h = cinfo->max_h_samp_factor;
+  frame.max_v = cinfo->max_v_samp_factor;
+  frame.libjpeg_upsampling = standard_ycc_sampling(cinfo);
+  for (int c = 0; c < cinfo->num_components; ++c) {
+    const jpeg_component_info& comp = cinfo->comp_info[c];
+    KeptFrame::Plane& plane = frame.planes[static_cast<std::size_t>(c)];
+    plane.width = static_cast<std::int32_t>(comp.downsampled_width);
+    plane.height = static_cast<std::int32_t>(comp.downsampled_height);
+    plane.h_samp = comp.h_samp_factor;
+    plane.v_samp = comp.v_samp_factor;
+  }
+}
+
 // The planes of three consecutive iMCU rows, a ring indexed by iMCU row modulo
 // 3, in libjpeg's image pool: a 4:2:0 output row needs the chroma rows above
-// and below its own, which may lie in the previous or the next iMCU row.
+// and below its own, which may lie in the previous or the next iMCU row. When
+// the frame is kept, the ring is the whole frame's planes.
 struct SpanPlanes {
   JSAMPARRAY rows[3];
   int rows_per_imcu[3];
+  JDIMENSION ring;  // iMCU rows held
   std::int16_t* cb;  // one output row of upsampled chroma, 32 values spare
   std::int16_t* cr;
   std::int16_t* sums;  // upsample_chroma_span's scratch
@@ -241,7 +317,7 @@ struct SpanPlanes {
     const long last = static_cast<long>(cinfo->comp_info[c].downsampled_height) - 1;
     r = r < 0 ? 0 : r > last ? last : r;
     const long per = rows_per_imcu[c];
-    return rows[c][(r / per) % 3 * per + r % per];
+    return rows[c][(r / per) % static_cast<long>(ring) * per + r % per];
   }
 };
 
@@ -281,16 +357,20 @@ void emit_span_rows(j_decompress_ptr cinfo, const SpanPlanes& planes, JDIMENSION
 // Decodes with libjpeg's raw-data interface (cinfo->raw_data_out is set before
 // jpeg_start_decompress) and converts only the columns that the sink reads:
 // bit for bit what jpeg_read_scanlines gives in those columns.
-bool read_jpeg_spans(JpegJob* job) {
+// With `kept` (make_kept_planes' rows), the planes are read into the kept
+// frame's.
+bool read_jpeg_spans(JpegJob* job, JSAMPARRAY* kept) {
   j_decompress_ptr cinfo = &job->cinfo;
   const auto common = reinterpret_cast<j_common_ptr>(cinfo);
   SpanPlanes planes{};
+  planes.ring = kept != nullptr ? cinfo->total_iMCU_rows : 3;
   for (int c = 0; c < 3; ++c) {
     const jpeg_component_info& comp = cinfo->comp_info[c];
     planes.rows_per_imcu[c] = comp.v_samp_factor * DCTSIZE;
-    planes.rows[c] =
-        (*cinfo->mem->alloc_sarray)(common, JPOOL_IMAGE, comp.width_in_blocks * DCTSIZE,
-                                    static_cast<JDIMENSION>(3 * planes.rows_per_imcu[c]));
+    planes.rows[c] = kept != nullptr ? kept[c]
+                                     : (*cinfo->mem->alloc_sarray)(
+                                           common, JPOOL_IMAGE, comp.width_in_blocks * DCTSIZE,
+                                           static_cast<JDIMENSION>(3 * planes.rows_per_imcu[c]));
   }
   // Zeroed, so that the spare values that vector code reads are defined.
   const auto scratch = [&](std::size_t values) {
@@ -307,12 +387,35 @@ bool read_jpeg_spans(JpegJob* job) {
   for (JDIMENSION imcu = 0; imcu < cinfo->total_iMCU_rows; ++imcu) {
     JSAMPARRAY dest[3];
     for (int c = 0; c < 3; ++c) {
-      dest[c] = planes.rows[c] + imcu % 3 * static_cast<JDIMENSION>(planes.rows_per_imcu[c]);
+      dest[c] =
+          planes.rows[c] + imcu % planes.ring * static_cast<JDIMENSION>(planes.rows_per_imcu[c]);
     }
     if (jpeg_read_raw_data(cinfo, dest, lines) != lines) return false;
     if (imcu > 0) emit_span_rows(cinfo, planes, imcu - 1, *job->sink);
   }
   emit_span_rows(cinfo, planes, cinfo->total_iMCU_rows - 1, *job->sink);
+  return true;
+}
+
+// Decodes with libjpeg's raw-data interface into the kept frame's planes (the
+// rows of make_kept_planes) and hands the luma rows, as stored, to a luminance
+// sink: bit for bit the rows of a grey output (luma_planes_reproduce_scanlines).
+bool read_jpeg_luma_planes(JpegJob* job, JSAMPARRAY* kept) {
+  j_decompress_ptr cinfo = &job->cinfo;
+  const JDIMENSION lines = static_cast<JDIMENSION>(cinfo->max_v_samp_factor * DCTSIZE);
+  for (JDIMENSION imcu = 0; imcu < cinfo->total_iMCU_rows; ++imcu) {
+    JSAMPARRAY dest[3];
+    for (int c = 0; c < cinfo->num_components; ++c) {
+      dest[c] = kept[c] + imcu * static_cast<JDIMENSION>(cinfo->comp_info[c].v_samp_factor * DCTSIZE);
+    }
+    if (jpeg_read_raw_data(cinfo, dest, lines) != lines) return false;
+    const JDIMENSION first = imcu * lines;
+    const JDIMENSION end = std::min(first + lines, cinfo->output_height);
+    for (JDIMENSION y = first; y < end; y += IMAGE_ROW_BATCH) {
+      const JDIMENSION n = std::min<JDIMENSION>(IMAGE_ROW_BATCH, end - y);
+      job->sink->take_rows(static_cast<std::int32_t>(y), static_cast<std::int32_t>(n), kept[0] + y);
+    }
+  }
   return true;
 }
 
@@ -333,7 +436,6 @@ bool read_jpeg(JpegJob* job) {
   // progressive file, the whole coefficient image.
   if (!image_size_allowed(cinfo->image_width, cinfo->image_height)) return false;
   if (jpeg_has_multiple_scans(cinfo) && !scan_count_allowed(*job)) return false;
-  reserve_decode_memory(jpeg_memory_estimate(cinfo, job->sink->whole_frame()));
 
   bool cmyk = false;
   ImageRowSink& sink = *job->sink;
@@ -355,37 +457,77 @@ bool read_jpeg(JpegJob* job) {
       return false;
   }
   const bool spans = !luma && sink.wants_column_spans() && spans_reproduce_scanlines(cinfo);
-  cinfo->raw_data_out = spans ? TRUE : FALSE;
+  // A frame to keep is kept as planes where the raw-data interface gives the
+  // same rows (the Y plane for a luminance sink, spans for the patches), else
+  // as the BGRX rows themselves; a luminance sink of other files keeps none.
+  KeptFrame* keep = job->sink->frame_to_keep();
+  if (keep != nullptr) keep->clear();
+  const bool luma_planes = keep != nullptr && luma && luma_planes_reproduce_scanlines(cinfo);
+  const bool keep_planes = keep != nullptr && (spans || luma_planes);
+  const bool keep_bitmap = keep != nullptr && !keep_planes && (!luma || cmyk);
+  const std::uint64_t pixels =
+      std::uint64_t{cinfo->image_width} * std::uint64_t{cinfo->image_height};
+  reserve_decode_memory(jpeg_memory_estimate(cinfo, sink.whole_frame()) +
+                        (keep_planes ? kept_planes_bytes(cinfo) : keep_bitmap ? 4 * pixels : 0));
+  JSAMPARRAY kept_rows[3] = {nullptr, nullptr, nullptr};
+  const bool planes = keep_planes && make_kept_planes(cinfo, *keep, kept_rows);
+  const bool raw_luma = planes && luma_planes;
+  if (raw_luma) cinfo->out_color_space = cinfo->num_components == 3 ? JCS_YCbCr : JCS_GRAYSCALE;
+  cinfo->raw_data_out = spans || raw_luma ? TRUE : FALSE;
   jpeg_start_decompress(cinfo);
-  const int components = luma && !cmyk ? 1 : 4;
+  const int components = raw_luma ? cinfo->num_components : luma && !cmyk ? 1 : 4;
   if (cinfo->output_components != components || cinfo->output_width != cinfo->image_width ||
       cinfo->output_height != cinfo->image_height) {
     return false;
   }
-  if (!sink.begin(static_cast<std::int32_t>(cinfo->output_width),
-                  static_cast<std::int32_t>(cinfo->output_height))) {
-    return false;
+  const auto width = static_cast<std::int32_t>(cinfo->output_width);
+  const auto height = static_cast<std::int32_t>(cinfo->output_height);
+  if (!sink.begin(width, height)) return false;
+  if (planes) {
+    const bool ok = raw_luma ? read_jpeg_luma_planes(job, kept_rows)
+                             : read_jpeg_spans(job, kept_rows);
+    if (ok) describe_kept_planes(cinfo, *keep);
+    return ok;
   }
-  if (spans) return read_jpeg_spans(job);
+  if (spans) return read_jpeg_spans(job, nullptr);
+  // The rows of a kept bitmap are decoded straight into it (which lives
+  // outside the frames a longjmp leaves).
+  Bitmap32* frame = nullptr;
+  if (keep_bitmap) {
+    keep->bitmap = make_bitmap32(width, height);
+    if (keep->bitmap.pixels) frame = &keep->bitmap;
+  }
 
-  // Into the sink's storage, a few rows at a time.
+  // Into the sink's storage (or the kept bitmap), a few rows at a time.
   JSAMPROW rows[IMAGE_ROW_BATCH];
   while (cinfo->output_scanline < cinfo->output_height) {
     const JDIMENSION y = cinfo->output_scanline;
     const JDIMENSION left = cinfo->output_height - y;
     const JDIMENSION n = left < IMAGE_ROW_BATCH ? left : IMAGE_ROW_BATCH;
-    for (JDIMENSION i = 0; i < n; ++i) rows[i] = sink.row_storage(static_cast<std::int32_t>(y + i));
+    for (JDIMENSION i = 0; i < n; ++i) {
+      const auto row = static_cast<std::int32_t>(y + i);
+      rows[i] = frame != nullptr ? frame->row(row) : sink.row_storage(row);
+    }
     const JDIMENSION got = jpeg_read_scanlines(cinfo, rows, n);
     if (got == 0) return false;  // only a suspending source returns nothing
     if (cmyk) {
       for (JDIMENSION i = 0; i < got; ++i) {
         cmyk_row_to_bgrx(rows[i], cinfo->output_width);
         if (luma) {
-          bgrx_to_luma(rows[i], static_cast<std::int32_t>(cinfo->output_width), rows[i]);
+          // The luminance goes into the sink's storage when the BGRX row is kept.
+          std::uint8_t* out =
+              frame != nullptr ? sink.row_storage(static_cast<std::int32_t>(y + i)) : rows[i];
+          bgrx_to_luma(rows[i], width, out);
+          rows[i] = out;
         }
       }
     }
     sink.take_rows(static_cast<std::int32_t>(y), static_cast<std::int32_t>(got), rows);
+  }
+  if (frame != nullptr) {
+    keep->kind = KeptFrame::Kind::bgrx;
+    keep->width = width;
+    keep->height = height;
   }
   // The rest of the file (trailing markers) is not read: jpeg_destroy_decompress
   // releases the decoder wherever it stands.

@@ -92,6 +92,7 @@ class PreviewGate : public ImageRowSink {
   }
 
   bool whole_frame() const override { return sink_.whole_frame(); }
+  KeptFrame* frame_to_keep() override { return sink_.frame_to_keep(); }
 
   bool began() const { return began_; }
 

@@ -69,10 +69,17 @@ bool run_encode(EncodeJob* job) {
 }
 
 // The thumbnail, the crop and the sizes: what both assessors' evidence shares.
-void add_pictures(const std::string& path, PhotoEvidence& e) {
-  ImageSize full;
-  const std::optional<Bitmap32> thumbnail =
-      decode_image_preview(path, THUMBNAIL_BOX, THUMBNAIL_BOX, full);
+// They come from the frame the scoring decode kept; where it kept none, from
+// a scaled decode and a partial decode of the file.
+void add_pictures(const std::string& path, const KeptFrame* frame, PhotoEvidence& e) {
+  const bool kept = frame != nullptr && frame->kind != KeptFrame::Kind::none;
+  std::optional<Bitmap32> thumbnail;
+  if (kept) {
+    thumbnail = kept_frame_thumbnail(*frame, THUMBNAIL_BOX, THUMBNAIL_BOX);
+  } else {
+    ImageSize full;
+    thumbnail = decode_image_preview(path, THUMBNAIL_BOX, THUMBNAIL_BOX, full);
+  }
   if (thumbnail) {
     e.thumbnail_jpeg = encode_jpeg(*thumbnail, THUMBNAIL_QUALITY);
     if (!e.thumbnail_jpeg.empty()) {
@@ -83,7 +90,8 @@ void add_pictures(const std::string& path, PhotoEvidence& e) {
   if (e.width <= 0 || e.height <= 0) return;
   e.crop = crop_around(e.deciding, e.width, e.height);
   const std::optional<Bitmap32> crop =
-      decode_image_region(path, e.crop.x, e.crop.y, e.crop.width, e.crop.height);
+      kept ? kept_frame_region(*frame, e.crop.x, e.crop.y, e.crop.width, e.crop.height)
+           : decode_image_region(path, e.crop.x, e.crop.y, e.crop.width, e.crop.height);
   if (crop && crop->width == e.crop.width && crop->height == e.crop.height) {
     e.crop_jpeg = encode_jpeg(*crop, CROP_QUALITY);
   }
@@ -129,7 +137,8 @@ PhotoRect crop_around(const PhotoRect& region, std::int32_t width, std::int32_t 
 }
 
 std::shared_ptr<const PhotoEvidence> contrast_evidence(const std::string& path,
-                                                       const PatchEvidence& patches) {
+                                                       const PatchEvidence& patches,
+                                                       const KeptFrame* frame) {
   auto e = std::make_shared<PhotoEvidence>();
   e->width = patches.width;
   e->height = patches.height;
@@ -157,13 +166,14 @@ std::shared_ptr<const PhotoEvidence> contrast_evidence(const std::string& path,
   list("v", [&](std::size_t i) { return format_number("%.1f", patches.deviation[i]); });
   json += ",\"best\":" + std::to_string(best) + "}";
   e->regions_json = std::move(json);
-  add_pictures(path, *e);
+  add_pictures(path, frame, *e);
   return e;
 }
 
 std::shared_ptr<const PhotoEvidence> sharpness_evidence(const std::string& path,
                                                         const SharpnessResult& result,
-                                                        const SlopeMap& map) {
+                                                        const SlopeMap& map,
+                                                        const KeptFrame* frame) {
   auto e = std::make_shared<PhotoEvidence>();
   e->width = result.width;
   e->height = result.height;
@@ -193,7 +203,7 @@ std::shared_ptr<const PhotoEvidence> sharpness_evidence(const std::string& path,
   }
   json += "]}";
   e->regions_json = std::move(json);
-  add_pictures(path, *e);
+  add_pictures(path, frame, *e);
   return e;
 }
 

@@ -1,6 +1,8 @@
 // The report's evidence of one photo, made on the thread that scored it: a
-// thumbnail from a scaled decode, a full-size crop around the region that
-// decided the score, and the regions measured.
+// thumbnail, a full-size crop around the region that decided the score, and
+// the regions measured. The pictures come from the frame that the scoring
+// decode kept (`frame`); where it kept none (it may be null), from a scaled
+// and a partial decode of the file.
 #pragma once
 
 #include <memory>
@@ -16,14 +18,16 @@ namespace lumvet {
 // Contrast assessor: the deciding region is the patch with the highest
 // standard deviation of both draws (the first of equals).
 std::shared_ptr<const PhotoEvidence> contrast_evidence(const std::string& path,
-                                                       const PatchEvidence& patches);
+                                                       const PatchEvidence& patches,
+                                                       const KeptFrame* frame = nullptr);
 
 // Sharpness assessor: the deciding region is the steepest tile
 // (SharpnessMeasure::sharpest); a photo that could not be measured has none,
 // and its crop is taken from the middle.
 std::shared_ptr<const PhotoEvidence> sharpness_evidence(const std::string& path,
                                                         const SharpnessResult& result,
-                                                        const SlopeMap& map);
+                                                        const SlopeMap& map,
+                                                        const KeptFrame* frame = nullptr);
 
 // The CROP_SIZE square (or the whole side, for a smaller photo) centred on
 // `region` as far as the frame allows; centred on the frame when `region` is

@@ -41,8 +41,9 @@ struct MeasureScratch {
 // longer than from the cache.
 class PatchMeasuringSink : public ImageRowSink {
  public:
-  PatchMeasuringSink(RandomState start, int draws, MeasureScratch& scratch)
-      : rs_(start), draws_(draws), scratch_(scratch) {}
+  PatchMeasuringSink(RandomState start, int draws, MeasureScratch& scratch,
+                     KeptFrame* keep = nullptr)
+      : rs_(start), draws_(draws), scratch_(scratch), keep_(keep) {}
 
   bool begin(std::int32_t width, std::int32_t height) override {
     // Refused exactly where the plain path refuses after its decode.
@@ -74,6 +75,7 @@ class PatchMeasuringSink : public ImageRowSink {
   // Only the patches' columns are read, so a JPEG decoder may convert only
   // those.
   bool wants_column_spans() const override { return true; }
+  KeptFrame* frame_to_keep() override { return keep_; }
   const std::vector<ColumnSpan>& column_spans(std::int32_t y) override {
     feeder_->column_spans(y, spans_);
     return spans_;
@@ -105,6 +107,7 @@ class PatchMeasuringSink : public ImageRowSink {
   RandomState rs_;
   int draws_;
   MeasureScratch& scratch_;
+  KeptFrame* keep_;
   std::int32_t width_ = 0;
   std::int32_t height_ = 0;
   std::vector<PatchPlacement> placements_;
@@ -158,10 +161,10 @@ FileScore score_image_file_checked(const SvmModel& model, const std::string& pat
 
 FileScore score_image_file_with_evidence(const SvmModel& model, const std::string& path,
                                          double scale, RandomState& rs, PatchEvidence& evidence,
-                                         const DecodeOptions& options) {
+                                         const DecodeOptions& options, KeptFrame* frame) {
   FileScore result;
   FeatureVector features[2];
-  PatchMeasuringSink sink(rs, 2, thread_scratch());
+  PatchMeasuringSink sink(rs, 2, thread_scratch(), frame);
   DecodeInfo info;
   const bool decoded = decode_image_rows(path, sink, options, &info);
   result.source = info.source;

@@ -68,10 +68,12 @@ FileScore score_image_file_checked(const SvmModel& model, const std::string& pat
 FileScore score_image_file_checked(const SvmModel& model, const std::string& path, double scale,
                                    RandomState& rs, const DecodeOptions& options, DecodeInfo* info);
 // score_image_file_checked that also fills `evidence` when the photo decodes:
-// the same score, the same draws.
+// the same score, the same draws. With `frame`, the decoded frame is kept there
+// where the decoder can keep it (ImageRowSink::frame_to_keep).
 FileScore score_image_file_with_evidence(const SvmModel& model, const std::string& path,
                                          double scale, RandomState& rs, PatchEvidence& evidence,
-                                         const DecodeOptions& options = {});
+                                         const DecodeOptions& options = {},
+                                         KeptFrame* frame = nullptr);
 std::int32_t score_image_file(const SvmModel& model, const std::string& path, double scale,
                               RandomState& rs);
 

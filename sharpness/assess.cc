@@ -12,8 +12,9 @@ namespace {
 // Hands the decoder's luminance rows to an EdgeSlopeMeter.
 class SlopeSink : public ImageRowSink {
  public:
-  explicit SlopeSink(bool keep_map) : keep_map_(keep_map) {}
+  SlopeSink(bool keep_map, KeptFrame* keep) : keep_map_(keep_map), keep_(keep) {}
   bool wants_luma() const override { return true; }
+  KeptFrame* frame_to_keep() override { return keep_; }
   bool begin(std::int32_t width, std::int32_t height) override {
     width_ = width;
     height_ = height;
@@ -32,6 +33,7 @@ class SlopeSink : public ImageRowSink {
   }
 
   bool keep_map_ = false;
+  KeptFrame* keep_ = nullptr;
   std::int32_t width_ = 0;
   std::int32_t height_ = 0;
   std::vector<std::uint8_t> storage_;
@@ -42,8 +44,8 @@ class SlopeSink : public ImageRowSink {
 
 SharpnessMeasure measure_sharpness_file(const std::string& path, bool& decoded, std::int32_t& width,
                                         std::int32_t& height, const DecodeOptions& options,
-                                        DecodeInfo* info, SlopeMap* map) {
-  SlopeSink sink(map != nullptr);
+                                        DecodeInfo* info, SlopeMap* map, KeptFrame* frame) {
+  SlopeSink sink(map != nullptr, frame);
   decoded = decode_image_rows(path, sink, options, info) && sink.meter_.has_value();
   width = decoded ? sink.width_ : 0;
   height = decoded ? sink.height_ : 0;
@@ -52,10 +54,12 @@ SharpnessMeasure measure_sharpness_file(const std::string& path, bool& decoded, 
 }
 
 SharpnessResult assess_sharpness_file(const std::string& path, const SharpnessModel& model,
-                                      const DecodeOptions& options, SlopeMap* map) {
+                                      const DecodeOptions& options, SlopeMap* map,
+                                      KeptFrame* frame) {
   SharpnessResult r;
   DecodeInfo info;
-  r.measure = measure_sharpness_file(path, r.decoded, r.width, r.height, options, &info, map);
+  r.measure =
+      measure_sharpness_file(path, r.decoded, r.width, r.height, options, &info, map, frame);
   r.source = info.source;
   r.score = r.decoded ? sharpness_score(model, r.measure) : 0;
   return r;

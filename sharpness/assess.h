@@ -25,12 +25,15 @@ struct SharpnessResult {
 // full size, streamed through its luminance rows: no full-frame bitmap of a
 // JPEG is kept).
 // With `map`, also where the edges were measured (EdgeSlopeMeter::slope_map);
-// the measure is the same.
+// with `frame`, the decoded frame is kept there where the decoder can keep it
+// (ImageRowSink::frame_to_keep). The measure is the same.
 SharpnessMeasure measure_sharpness_file(const std::string& path, bool& decoded, std::int32_t& width,
                                         std::int32_t& height, const DecodeOptions& options = {},
-                                        DecodeInfo* info = nullptr, SlopeMap* map = nullptr);
+                                        DecodeInfo* info = nullptr, SlopeMap* map = nullptr,
+                                        KeptFrame* frame = nullptr);
 
 SharpnessResult assess_sharpness_file(const std::string& path, const SharpnessModel& model,
-                                      const DecodeOptions& options = {}, SlopeMap* map = nullptr);
+                                      const DecodeOptions& options = {}, SlopeMap* map = nullptr,
+                                      KeptFrame* frame = nullptr);
 
 }  // namespace lumvet
