@@ -134,23 +134,41 @@ bool develop(LibRaw& raw, const bool& data_error, ImageRowSink& sink) {
   const std::int32_t width = image->width, height = image->height;
   if (!sink.begin(width, height)) return false;
   const bool luma = sink.wants_luma();
+  // A frame to keep gets the BGRX rows; the sink's storage then holds only
+  // the luminance of a luminance sink.
+  KeptFrame* keep = sink.frame_to_keep();
+  Bitmap32* frame = nullptr;
+  if (keep != nullptr) {
+    keep->bitmap = make_bitmap32(width, height);
+    if (keep->bitmap.pixels) frame = &keep->bitmap;
+  }
   const std::size_t in_stride = static_cast<std::size_t>(width) * 3;
   std::uint8_t* rows[IMAGE_ROW_BATCH];
   for (std::int32_t y = 0; y < height; y += IMAGE_ROW_BATCH) {
     const std::int32_t n = std::min(IMAGE_ROW_BATCH, height - y);
     for (std::int32_t i = 0; i < n; ++i) {
       const std::uint8_t* in = image->data + in_stride * static_cast<std::size_t>(y + i);
-      std::uint8_t* out = rows[i] = sink.row_storage(y + i);
+      std::uint8_t* const bgrx = frame != nullptr ? frame->row(y + i) : sink.row_storage(y + i);
+      std::uint8_t* out = bgrx;
       for (std::int32_t x = 0; x < width; ++x, in += 3, out += 4) {
         out[0] = in[2];
         out[1] = in[1];
         out[2] = in[0];
         out[3] = 255;
       }
+      rows[i] = bgrx;
       // A luminance sink's row holds width * 4 bytes; its luminance goes in front.
-      if (luma) bgrx_to_luma(rows[i], width, rows[i]);
+      if (luma) {
+        rows[i] = frame != nullptr ? sink.row_storage(y + i) : bgrx;
+        bgrx_to_luma(bgrx, width, rows[i]);
+      }
     }
     sink.take_rows(y, n, rows);
+  }
+  if (frame != nullptr) {
+    keep->kind = KeptFrame::Kind::bgrx;
+    keep->width = width;
+    keep->height = height;
   }
   return true;
 }
@@ -179,11 +197,13 @@ bool decode_raw_rows(std::FILE* file, RawMode mode, ImageRowSink& sink, DecodeSo
   // bytes included: a preview is decoded like a JPEG file of the sensor's size
   // (the JPEG decoder's own reservation then adds nothing). A preview that turns
   // out smaller than it declared is developed within that reservation.
+  // A frame kept besides the sink's rows counts as a whole frame.
+  const bool whole_frame = sink.whole_frame() || sink.frame_to_keep() != nullptr;
   const std::uint64_t pixels = std::uint64_t{sizes.width} * sizes.height;
   reserve_decode_memory(
       bytes.size() + (use_preview && preview_declared_full_size(raw->imgdata)
-                          ? (sink.whole_frame() ? 4 : 1) * pixels + 64 * std::uint64_t{sizes.width}
-                          : develop_memory_estimate(sizes, sink.whole_frame())));
+                          ? (whole_frame ? 4 : 1) * pixels + 64 * std::uint64_t{sizes.width}
+                          : develop_memory_estimate(sizes, whole_frame)));
   if (use_preview) {
     PreviewGate gate(sink, std::max(sizes.width, sizes.height));
     const bool ok = decode_jpeg_memory_rows(preview, preview_size, gate);

@@ -12,6 +12,7 @@
 #include "imaging/imaging.h"
 #include "platform/platform.h"
 #include "tests/imaging/image_writers.h"
+#include "tests/support/format_files.h"
 #include "tests/support/test_support.h"
 
 namespace lumvet {
@@ -109,6 +110,16 @@ class KeptFrameTest : public ::testing::Test {
     const std::string png = dir.file("picture.png");
     EXPECT_TRUE(testing::write_png(png, testing::test_picture(97, 61)));
     paths.push_back(png);
+    // Camera raw files, developed and through their full-size preview.
+    const Bitmap32 sensor = testing::test_picture(64, 48);
+    const std::string preview = dir.file("preview.jpg");
+    EXPECT_TRUE(testing::write_jpeg(preview, sensor));
+    for (const bool with_preview : {false, true}) {
+      paths.push_back(dir.file(with_preview ? "preview.dng" : "plain.dng"));
+      EXPECT_TRUE(testing::write_dng(
+          paths.back(), 64, 48, testing::cfa_mosaic(sensor, 4095), 4095,
+          with_preview ? testing::read_bytes(preview) : std::vector<std::uint8_t>{}, 64, 48));
+    }
     for (const bool progressive : {false, true}) {
       const std::string whole = dir.file(progressive ? "p.jpg" : "b.jpg");
       EXPECT_TRUE(testing::write_jpeg(whole, testing::test_picture(200, 160),
@@ -147,11 +158,12 @@ TEST_F(KeptFrameTest, KeepingChangesNoRowAndNoOutcome) {
       ASSERT_EQ(keeping_ok, plain_ok) << path << (luma ? " luma" : " bgrx");
       if (!plain_ok) continue;
       ASSERT_EQ(keeping.seen, plain.seen) << path << (luma ? " luma" : " bgrx");
-      if (path.ends_with("/0.jpg") ||
+      if (path.ends_with("/0.jpg") || path.ends_with("preview.dng") ||
           (luma && (path.ends_with("/4.jpg") || path.ends_with("/7.jpg")))) {
         EXPECT_EQ(frame.kind, KeptFrame::Kind::planes) << path;
       }
-      if (path.ends_with(".png") || (!luma && path.ends_with("/4.jpg"))) {
+      if (path.ends_with(".png") || path.ends_with("plain.dng") ||
+          (!luma && path.ends_with("/4.jpg"))) {
         EXPECT_EQ(frame.kind, KeptFrame::Kind::bgrx) << path;
       }
     }

@@ -59,6 +59,11 @@ TEST(ReportEvidence, ContrastScoresAndDrawsAreUnchanged) {
     EXPECT_EQ(k.x, patches.x[static_cast<std::size_t>(best)]);
     EXPECT_EQ(k.y, patches.y[static_cast<std::size_t>(best)]);
     EXPECT_EQ(k.width, patches.side);
+    // Pictures from the frame the scoring decode kept: the crop is the very
+    // pixels that a partial decode of the file gives.
+    const auto decoded = contrast_evidence(photo, patches, nullptr);
+    EXPECT_EQ(with.evidence->crop_jpeg, decoded->crop_jpeg) << photo;
+    EXPECT_NEAR(with.evidence->thumbnail_width, decoded->thumbnail_width, 1) << photo;
   }
   release_svm_model(model);
 }
@@ -82,6 +87,11 @@ TEST(ReportEvidence, SharpnessScoresAreUnchangedAndTheSteepestTileDecides) {
     EXPECT_GE(c.x + c.width, k.x + k.width);
     EXPECT_GE(c.y + c.height, k.y + k.height);
     EXPECT_LE(with.evidence->regions_json.size(), 6000u) << "bounded per photo";
+    SlopeMap map;
+    const auto decoded =
+        sharpness_evidence(photo, assess_sharpness_file(photo, model, {}, &map), map, nullptr);
+    EXPECT_EQ(with.evidence->crop_jpeg, decoded->crop_jpeg) << photo;
+    EXPECT_NEAR(with.evidence->thumbnail_height, decoded->thumbnail_height, 1) << photo;
   }
 }
 
