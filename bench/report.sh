@@ -10,7 +10,8 @@
 #   lumvet --jobs=1 --format=tsv DIR                     (plain)
 #   lumvet --jobs=1 --format=tsv --report=TMP DIR         (with the report)
 # for the contrast assessor (--seed=1) and --assessor=sharpness. Every time is
-# the minimum of the repeats; processor time (user + system) decides.
+# the minimum of the repeats; processor time (user + system) decides. Peak
+# memory is the largest resident size of the repeats.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -47,8 +48,8 @@ extra() { awk -v a="$1" -v b="$2" -v n="$3" 'BEGIN { printf "%.1f", (b - a) / n 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b / a }'; }
 
 echo "== processor time per photo, one thread, min of $REPEATS runs"
-printf '  %-10s %-9s %6s %9s %9s %9s %7s %11s\n' set assessor photos plain report extra ratio "KB/photo"
-printf '  %-10s %-9s %6s %9s %9s %9s %7s %11s\n' "" "" "" "cpu ms" "cpu ms" "cpu ms" "" ""
+printf '  %-10s %-9s %6s %9s %9s %9s %7s %11s %9s %9s\n' set assessor photos plain report extra ratio "KB/photo" plain report
+printf '  %-10s %-9s %6s %9s %9s %9s %7s %11s %9s %9s\n' "" "" "" "cpu ms" "cpu ms" "cpu ms" "" "" "peak MB" "peak MB"
 for set in "${SETS[@]}"; do
   dir="$PHOTOS/$set"
   n=$(count_jpg "$dir")
@@ -59,8 +60,8 @@ for set in "${SETS[@]}"; do
   for a in contrast sharpness; do
     if [ $a = contrast ]; then p=(${t[0]}) r=(${t[1]}) d="$OUT/c-$set"; else p=(${t[2]}) r=(${t[3]}) d="$OUT/s-$set"; fi
     kb=$(du -sk "$d" | cut -f1)
-    printf '  %-10s %-9s %6d %9s %9s %9s %7s %11s\n' "$set" "$a" "$n" "$(per "${p[2]}" "$n")" \
+    printf '  %-10s %-9s %6d %9s %9s %9s %7s %11s %9s %9s\n' "$set" "$a" "$n" "$(per "${p[2]}" "$n")" \
       "$(per "${r[2]}" "$n")" "$(extra "${p[2]}" "${r[2]}" "$n")" "$(ratio "${p[2]}" "${r[2]}")" \
-      "$(awk -v k="$kb" -v n="$n" 'BEGIN { printf "%.1f", k / n }')"
+      "$(awk -v k="$kb" -v n="$n" 'BEGIN { printf "%.1f", k / n }')" "${p[4]}" "${r[4]}"
   done
 done

@@ -490,13 +490,10 @@ bool read_jpeg(JpegJob* job) {
     return ok;
   }
   if (spans) return read_jpeg_spans(job, nullptr);
-  // The rows of a kept bitmap are decoded straight into it (which lives
-  // outside the frames a longjmp leaves).
-  Bitmap32* frame = nullptr;
-  if (keep_bitmap) {
-    keep->bitmap = make_bitmap32(width, height);
-    if (keep->bitmap.pixels) frame = &keep->bitmap;
-  }
+  // The rows of a kept frame are decoded straight into its BGRX rows (which
+  // live outside the frames a longjmp leaves).
+  KeptFrame::Plane* frame = nullptr;
+  if (keep_bitmap && keep->size_plane(0, 4 * width, height)) frame = &keep->planes[0];
 
   // Into the sink's storage (or the kept bitmap), a few rows at a time.
   JSAMPROW rows[IMAGE_ROW_BATCH];

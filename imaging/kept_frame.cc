@@ -34,11 +34,14 @@ bool KeptFrame::size_plane(int c, std::int32_t stride, std::int32_t rows) {
   const std::size_t bytes = static_cast<std::size_t>(stride) * static_cast<std::size_t>(rows);
   if (p.capacity < bytes) {
     // Nothing of the old frame is needed, and the decoder writes every byte.
+    // Room to spare, so that photos of a library, of sizes near each other,
+    // reuse memory already touched rather than fault in new pages each time.
     p.bytes.reset();
     p.capacity = 0;
-    p.bytes.reset(new (std::nothrow) std::uint8_t[bytes]);
+    const std::size_t room = bytes + bytes / 2;
+    p.bytes = platform::allocate_large_buffer(room);
     if (!p.bytes) return false;
-    p.capacity = bytes;
+    p.capacity = room;
   }
   p.stride = stride;
   p.rows = rows;
@@ -140,7 +143,7 @@ std::optional<Bitmap32> kept_frame_region(const KeptFrame& frame, std::int32_t x
   if (!part.pixels) return std::nullopt;
   if (frame.kind == KeptFrame::Kind::bgrx) {
     for (std::int32_t r = y0; r < y1; ++r) {
-      std::memcpy(part.row(r - y0), frame.bitmap.row(r) + 4 * static_cast<std::size_t>(x0),
+      std::memcpy(part.row(r - y0), frame.bgrx_row(r) + 4 * static_cast<std::size_t>(x0),
                   part.stride());
     }
   } else if (frame.components == 3 && frame.libjpeg_upsampling) {
@@ -213,7 +216,7 @@ std::optional<Bitmap32> kept_frame_thumbnail(const KeptFrame& frame, std::int32_
         const unsigned n = static_cast<unsigned>(rows.count[0] * cols.count[0]);
         unsigned sum[3] = {0, 0, 0};
         for (int i = 0; i < rows.count[0]; ++i) {
-          const std::uint8_t* row = frame.bitmap.row(rows.at[0][static_cast<std::size_t>(i)]);
+          const std::uint8_t* row = frame.bgrx_row(rows.at[0][static_cast<std::size_t>(i)]);
           for (int j = 0; j < cols.count[0]; ++j) {
             const std::uint8_t* p = row + cols.at[0][static_cast<std::size_t>(j)];
             for (int c = 0; c < 3; ++c) sum[c] += p[c];

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "imaging/bitmap.h"
+#include "platform/platform.h"
 
 namespace lumvet {
 
@@ -27,7 +28,7 @@ struct KeptFrame {
   // Its memory is kept from frame to frame and not initialised: the decoder
   // writes every byte of the rows it uses.
   struct Plane {
-    std::unique_ptr<std::uint8_t[]> bytes;
+    platform::LargeBuffer bytes;
     std::size_t capacity = 0;
     std::int32_t stride = 0;
     std::int32_t rows = 0;
@@ -38,12 +39,17 @@ struct KeptFrame {
     const std::uint8_t* row(std::int32_t y) const {
       return bytes.get() + static_cast<std::size_t>(stride) * static_cast<std::size_t>(y);
     }
+    std::uint8_t* row(std::int32_t y) {
+      return bytes.get() + static_cast<std::size_t>(stride) * static_cast<std::size_t>(y);
+    }
   };
 
   Kind kind = Kind::none;
   std::int32_t width = 0;  // the full-size frame
   std::int32_t height = 0;
-  Bitmap32 bitmap;  // Kind::bgrx
+  // Kind::bgrx: the pixels of a bitmap handed over whole, or else BGRX rows
+  // written into planes[0] (whose memory is reused).
+  Bitmap32 bitmap;
   // Kind::planes: 1 (grey) or 3 (Y, Cb, Cr) components, the largest sampling
   // factors, and whether the chroma is upsampled as libjpeg does by default
   // (every JPEG libjpeg's fancy upsampling reproduces: luma at the largest
@@ -60,6 +66,10 @@ struct KeptFrame {
   // Readies plane c for `rows` rows of `stride` bytes; false when the memory
   // cannot be had (the frame is then left empty by the caller).
   bool size_plane(int c, std::int32_t stride, std::int32_t rows);
+  // Row y of a Kind::bgrx frame.
+  const std::uint8_t* bgrx_row(std::int32_t y) const {
+    return bitmap.pixels ? bitmap.row(y) : planes[0].row(y);
+  }
 };
 
 // The frame fitted to a max_width x max_height box (shrink_geometry; the frame's

@@ -137,11 +137,8 @@ bool develop(LibRaw& raw, const bool& data_error, ImageRowSink& sink) {
   // A frame to keep gets the BGRX rows; the sink's storage then holds only
   // the luminance of a luminance sink.
   KeptFrame* keep = sink.frame_to_keep();
-  Bitmap32* frame = nullptr;
-  if (keep != nullptr) {
-    keep->bitmap = make_bitmap32(width, height);
-    if (keep->bitmap.pixels) frame = &keep->bitmap;
-  }
+  KeptFrame::Plane* frame = nullptr;
+  if (keep != nullptr && keep->size_plane(0, 4 * width, height)) frame = &keep->planes[0];
   const std::size_t in_stride = static_cast<std::size_t>(width) * 3;
   std::uint8_t* rows[IMAGE_ROW_BATCH];
   for (std::int32_t y = 0; y < height; y += IMAGE_ROW_BATCH) {

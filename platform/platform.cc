@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <new>
 
 #include "platform/exit_codes.h"
 
@@ -326,6 +328,25 @@ int make_directories(const std::string& path) {
   // Made meanwhile by someone else: as good.
   if (error == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return 0;
   return error;
+}
+
+namespace {
+constexpr std::size_t LARGE_BUFFER_ALIGNMENT = std::size_t{2} << 20;
+}  // namespace
+
+void LargeBufferDeleter::operator()(std::uint8_t* p) const {
+  ::operator delete[](p, std::align_val_t{LARGE_BUFFER_ALIGNMENT});
+}
+
+LargeBuffer allocate_large_buffer(std::size_t bytes) {
+  const std::size_t rounded =
+      (bytes + LARGE_BUFFER_ALIGNMENT - 1) / LARGE_BUFFER_ALIGNMENT * LARGE_BUFFER_ALIGNMENT;
+  if (rounded < bytes) return nullptr;
+  void* p = ::operator new[](rounded, std::align_val_t{LARGE_BUFFER_ALIGNMENT}, std::nothrow);
+  if (p == nullptr) return nullptr;
+  // Advice only: without transparent huge pages the buffer works the same.
+  ::madvise(p, rounded, MADV_HUGEPAGE);
+  return LargeBuffer(static_cast<std::uint8_t*>(p));
 }
 
 int online_cores() {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -135,6 +136,17 @@ int make_directories(const std::string& path);
 
 // Number of processors online (at least 1).
 int online_cores();
+
+// Memory for a large working buffer that is reused from image to image (a
+// frame kept for the report): aligned to 2 MiB and, where the system offers
+// them, backed by huge pages, so that touching it the first time costs one
+// page fault per 2 MiB rather than one per 4 KiB. Not initialised; null when
+// the memory cannot be had.
+struct LargeBufferDeleter {
+  void operator()(std::uint8_t* p) const;
+};
+using LargeBuffer = std::unique_ptr<std::uint8_t[], LargeBufferDeleter>;
+LargeBuffer allocate_large_buffer(std::size_t bytes);
 
 // True when `out` is a pipe or socket whose reading end has been closed, so that
 // the next write would fail (or raise SIGPIPE). False for files, terminals and

@@ -3,10 +3,11 @@
 // the minimum and the median of the wall time and of the processor time (user +
 // system, from wait4, in microseconds) are printed. Processor time is what a
 // single-threaded command costs even while other processes compete for the cores.
+// The largest peak resident size of the repeats comes last.
 //
 // Usage: time_runs REPEATS COMMAND [ARGS...] [::: COMMAND [ARGS...]]...
 // Output, one line per command in the order given:
-//   wall_min_ms wall_median_ms cpu_min_ms cpu_median_ms
+//   wall_min_ms wall_median_ms cpu_min_ms cpu_median_ms peak_rss_mb
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -24,6 +25,7 @@ namespace {
 struct Sample {
   double wall_ms = 0.0;
   double cpu_ms = 0.0;
+  double peak_mb = 0.0;
 };
 
 bool run_once(const std::vector<char*>& argv, Sample& out) {
@@ -43,6 +45,7 @@ bool run_once(const std::vector<char*>& argv, Sample& out) {
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
   out.cpu_ms = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
                static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+  out.peak_mb = static_cast<double>(usage.ru_maxrss) / 1024.0;  // ru_maxrss is in KiB
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
@@ -81,9 +84,14 @@ int main(int argc, char** argv) {
   }
   for (const auto& list : samples) {
     std::vector<double> wall, cpu;
-    for (const Sample& s : list) wall.push_back(s.wall_ms), cpu.push_back(s.cpu_ms);
-    std::printf("%.2f %.2f %.2f %.2f\n", *std::min_element(wall.begin(), wall.end()), median(wall),
-                *std::min_element(cpu.begin(), cpu.end()), median(cpu));
+    double peak = 0.0;
+    for (const Sample& s : list) {
+      wall.push_back(s.wall_ms);
+      cpu.push_back(s.cpu_ms);
+      peak = std::max(peak, s.peak_mb);
+    }
+    std::printf("%.2f %.2f %.2f %.2f %.1f\n", *std::min_element(wall.begin(), wall.end()),
+                median(wall), *std::min_element(cpu.begin(), cpu.end()), median(cpu), peak);
   }
   return 0;
 }
