@@ -65,7 +65,9 @@ std::FILE* null_sink() {
 // Compares the rows decode_image_rows hands over with a full-frame decode.
 class CompareRows : public ImageRowSink {
  public:
-  explicit CompareRows(const Bitmap32* expected) : expected_(expected) {}
+  explicit CompareRows(const Bitmap32* expected, KeptFrame* keep = nullptr)
+      : expected_(expected), keep_(keep) {}
+  KeptFrame* frame_to_keep() override { return keep_; }
   bool begin(std::int32_t width, std::int32_t height) override {
     fuzz_check(expected_ != nullptr && width == expected_->width && height == expected_->height,
                "decode_image_rows: size differs from load_bitmap32");
@@ -87,9 +89,54 @@ class CompareRows : public ImageRowSink {
 
  private:
   const Bitmap32* expected_;
+  KeptFrame* keep_;
   std::vector<std::uint8_t> storage_;
   std::int32_t next_row_ = 0;
 };
+
+// A luminance sink that sums up the rows it is handed (FNV-1a), keeping the
+// frame when given one.
+class HashLuma : public ImageRowSink {
+ public:
+  explicit HashLuma(KeptFrame* keep) : keep_(keep) {}
+  bool begin(std::int32_t width, std::int32_t) override {
+    width_ = static_cast<std::size_t>(width);
+    storage_.resize(width_ * 4 * IMAGE_ROW_BATCH);
+    return true;
+  }
+  std::uint8_t* row_storage(std::int32_t y) override {
+    return storage_.data() + width_ * 4 * static_cast<std::size_t>(y % IMAGE_ROW_BATCH);
+  }
+  void take_rows(std::int32_t, std::int32_t count, std::uint8_t* const* rows) override {
+    for (std::int32_t i = 0; i < count; ++i) {
+      for (std::size_t x = 0; x < width_; ++x) hash = (hash ^ rows[i][x]) * 1099511628211u;
+    }
+  }
+  bool wants_luma() const override { return true; }
+  KeptFrame* frame_to_keep() override { return keep_; }
+  std::uint64_t hash = 14695981039346656037u;
+
+ private:
+  KeptFrame* keep_;
+  std::size_t width_ = 0;
+  std::vector<std::uint8_t> storage_;
+};
+
+// What a frame kept by a decode shows: the decoded size, the pixels of the
+// full decode where it reproduces them, and a thumbnail inside its box.
+void check_kept_frame(const KeptFrame& frame, const Bitmap32& full) {
+  if (frame.kind == KeptFrame::Kind::none) return;
+  const std::optional<Bitmap32> all = kept_frame_region(frame, 0, 0, full.width, full.height);
+  fuzz_check(all && all->width == full.width && all->height == full.height,
+             "kept frame: size differs from load_bitmap32");
+  if (frame.kind == KeptFrame::Kind::bgrx || frame.components == 1 || frame.libjpeg_upsampling) {
+    fuzz_check(std::memcmp(all->pixels.get(), full.pixels.get(), full.byte_size()) == 0,
+               "kept frame: pixels differ from load_bitmap32");
+  }
+  const std::optional<Bitmap32> thumb = kept_frame_thumbnail(frame, 37, 23);
+  fuzz_check(thumb && thumb->width <= 37 && thumb->height <= 23,
+             "kept frame: thumbnail outside the box");
+}
 
 // Every image reader, chosen by the content: a full decode, the row-by-row decode
 // (the same outcome and pixels), and a decode shrunk to a small box.
@@ -110,6 +157,18 @@ int run_image_readers(const std::uint8_t* data, std::size_t size) {
   const bool streamed = decode_image_rows(path, rows);
   fuzz_check(streamed == full.has_value(), "decode_image_rows and load_bitmap32 disagree");
   fuzz_check(!full || rows.rows_taken() == full->height, "decode_image_rows: rows missing");
+  // Keeping the frame changes neither the outcome nor the rows, and the frame
+  // shows the decoded pixels.
+  KeptFrame frame;
+  CompareRows kept_rows(full ? &*full : nullptr, &frame);
+  fuzz_check(decode_image_rows(path, kept_rows) == full.has_value(),
+             "decode_image_rows keeping the frame disagrees");
+  if (full) check_kept_frame(frame, *full);
+  HashLuma luma(nullptr), kept_luma(&frame);
+  const bool luma_ok = decode_image_rows(path, luma);
+  fuzz_check(decode_image_rows(path, kept_luma) == luma_ok && luma.hash == kept_luma.hash,
+             "luminance rows differ when the frame is kept");
+  if (full && luma_ok) check_kept_frame(frame, *full);
   const std::optional<Bitmap32> small = decode_image_file(path, 37, 23);
   fuzz_check(!small || (full && small->width <= 37 && small->height <= 23) ||
                  (full && small->width == full->width && small->height == full->height),

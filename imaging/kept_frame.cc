@@ -2,12 +2,18 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 #include "imaging/imaging.h"
 #include "imaging/ycc_spans.h"
 
 namespace lumvet {
+
+namespace {
+
+// The most memory a plane keeps from one frame to the next.
+constexpr std::size_t RETAINED_PLANE_BYTES = std::size_t{128} << 20;
+
+}  // namespace
 
 void KeptFrame::clear() {
   kind = Kind::none;
@@ -20,7 +26,6 @@ void KeptFrame::clear() {
   libjpeg_upsampling = false;
   // Memory is reused for the next frame, except a very large plane's: one huge
   // panorama should not hold on to its memory for the rest of a run.
-  constexpr std::size_t RETAINED_PLANE_BYTES = std::size_t{64} << 20;
   for (Plane& p : planes) {
     if (p.capacity > RETAINED_PLANE_BYTES) {
       p.bytes.reset();
@@ -38,7 +43,7 @@ bool KeptFrame::size_plane(int c, std::int32_t stride, std::int32_t rows) {
     // reuse memory already touched rather than fault in new pages each time.
     p.bytes.reset();
     p.capacity = 0;
-    const std::size_t room = bytes + bytes / 2;
+    const std::size_t room = std::max(bytes, std::min(bytes + bytes / 2, RETAINED_PLANE_BYTES));
     p.bytes = platform::allocate_large_buffer(room);
     if (!p.bytes) return false;
     p.capacity = room;
