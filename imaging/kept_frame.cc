@@ -167,8 +167,11 @@ std::optional<Bitmap32> kept_frame_thumbnail(const KeptFrame& frame, std::int32_
   ImageSize size{frame.width, frame.height};
   if (frame.width > max_width || frame.height > max_height) {
     size = shrink_geometry(frame.width, frame.height, max_width, max_height);
+    // A strip much longer than wide keeps at least a pixel across.
+    size.width = std::max(size.width, 1);
+    size.height = std::max(size.height, 1);
   }
-  if (size.width <= 0 || size.height <= 0) return std::nullopt;
+  if (max_width <= 0 || max_height <= 0) return std::nullopt;
   Bitmap32 thumb = make_bitmap32(size.width, size.height);
   if (!thumb.pixels) return std::nullopt;
   const bool bitmap = frame.kind == KeptFrame::Kind::bgrx;

@@ -72,8 +72,8 @@ struct KeptFrame {
   }
 };
 
-// The frame fitted to a max_width x max_height box (shrink_geometry; the frame's
-// own size when it fits), each pixel the mean of up to 4 x 4 samples spread
+// The frame fitted to a max_width x max_height box (shrink_geometry, at least a
+// pixel each way; the frame's own size when it fits), each pixel the mean of up to 4 x 4 samples spread
 // over the pixels it covers (2 x 2 of a planar frame's chroma). Empty when the frame is.
 std::optional<Bitmap32> kept_frame_thumbnail(const KeptFrame& frame, std::int32_t max_width,
                                              std::int32_t max_height);

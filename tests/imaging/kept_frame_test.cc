@@ -218,6 +218,16 @@ TEST_F(KeptFrameTest, RegionsAreTheDecodedPixelsAndThumbnailsTheShrunkFrame) {
     }
   }
   EXPECT_GT(planar, 10);
+  // A strip far longer than wide keeps a pixel across.
+  KeptFrame strip;
+  strip.kind = KeptFrame::Kind::bgrx;
+  strip.width = 12000;
+  strip.height = 5;
+  strip.bitmap = testing::test_picture(12000, 5);
+  const std::optional<Bitmap32> line = kept_frame_thumbnail(strip, 48, 48);
+  ASSERT_TRUE(line.has_value());
+  EXPECT_EQ(line->width, 48);
+  EXPECT_EQ(line->height, 1);
   KeptFrame empty;
   EXPECT_FALSE(kept_frame_thumbnail(empty, 48, 48).has_value());
   EXPECT_FALSE(kept_frame_region(empty, 0, 0, 8, 8).has_value());
