@@ -282,31 +282,5 @@ TEST(ReportRun, AFolderThatCannotBeMadeStopsBeforeScoring) {
   EXPECT_EQ(missing.exit_code, 100);  // the folder became the option's value
 }
 
-TEST(ReportRun, AwkwardNamesStayInsideTheDataBlock) {
-  ScopedTempDir tmp;
-  const std::vector<std::string> names = write_awkward_folder(tmp.file("in"));
-  const RunResult r = lumvet({"--assessor=sharpness", "--report=" + tmp.file("r"), tmp.file("in")});
-  ASSERT_EQ(r.exit_code, 0) << r.err;
-  const std::vector<std::uint8_t> bytes = testing::read_bytes(tmp.file("r/index.html"));
-  const std::string html(bytes.begin(), bytes.end());
-  const std::string_view tmpl = report_page_template();
-  // Outside the data block the page is the template.
-  const std::size_t at = tmpl.find("/*LUMVET-DATA*/");
-  ASSERT_EQ(html.compare(0, at, tmpl.substr(0, at)), 0);
-  const std::size_t end = html.size() - (tmpl.size() - at - 15);
-  ASSERT_EQ(html.compare(end, std::string::npos, tmpl.substr(at + 15)), 0);
-  const std::string block = html.substr(at, end - at);
-  EXPECT_EQ(block.find('<'), std::string::npos);
-  const nlohmann::json data = nlohmann::json::parse(block);
-  std::vector<std::string> seen;
-  for (const auto& p : data["photos"]) {
-    seen.push_back(p.contains("b") ? decode_base64(p["b"]) : p["p"].get<std::string>());
-  }
-  std::vector<std::string> want;
-  for (const std::string& n : names) want.push_back(tmp.file("in") + "/" + n);
-  std::sort(want.begin(), want.end());
-  EXPECT_EQ(seen, want);
-}
-
 }  // namespace
 }  // namespace lumvet
