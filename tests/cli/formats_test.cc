@@ -49,9 +49,7 @@ TEST(Formats, RawOptionAndItsJsonlField) {
     EXPECT_NE(r.out.find("\"raw\":\"" + name + "\"}"), std::string::npos) << r.out;
   }
   const RunResult r = lumvet({"--raw=full", dng});
-  EXPECT_EQ(r.exit_code, 2);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "lumvet: invalid value for --raw: 'full'\n");
+  EXPECT_TRUE(testing::ran(r, 2, "", "lumvet: invalid value for --raw: 'full'\n"));
 }
 
 }  // namespace

@@ -55,9 +55,7 @@ TEST(CommandLine, SwitchesPathsAndUsage) {
   };
   for (const auto& [args, out, err] : cases) {
     const RunResult r = lumvet(args);
-    EXPECT_EQ(r.exit_code, 100) << ::testing::PrintToString(args);
-    EXPECT_EQ(r.out, out) << ::testing::PrintToString(args);
-    EXPECT_EQ(r.err, err);
+    EXPECT_TRUE(testing::ran(r, 100, out, err)) << ::testing::PrintToString(args);
   }
 
   // An invalid switch ends the argument scan: the later -R is not seen.
@@ -140,9 +138,7 @@ TEST(FolderScan, OrderFormatsAndJobCounts) {
   for (std::size_t at; (at = relative.find(tmp.path() + "/")) != std::string::npos;)
     relative.erase(at, tmp.path().size() + 1);
   RunResult r = lumvet({"--seed=21", "-R", "root"}, tmp.path());
-  EXPECT_EQ(r.exit_code, 0);
-  EXPECT_EQ(r.out, relative);
-  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(testing::ran(r, 0, relative, ""));
   for (const auto& [flag, format] : {std::pair{"--format=text", OutputFormat::text},
                                      {"--format=tsv", OutputFormat::tsv},
                                      {"--format=jsonl", OutputFormat::jsonl}}) {
@@ -208,9 +204,7 @@ TEST(LongOptions, ModelFilesThresholdHelpAndVersion) {
   };
   for (const auto& [bad, message] : cases) {
     const RunResult r = lumvet(bad);
-    EXPECT_EQ(r.exit_code, 2) << message;
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "lumvet: " + message + "\n");
+    EXPECT_TRUE(testing::ran(r, 2, "", "lumvet: " + message + "\n")) << message;
   }
   RunResult r = lumvet({"--help"});
   EXPECT_EQ(r.exit_code, 0);

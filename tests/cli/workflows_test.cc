@@ -43,9 +43,8 @@ TEST(AllPaths, FilesAndFoldersInOrderMissingOnesReported) {
   deep.insert(deep.begin() + 3, Entry{d + "/sub/3.jpg"});
 
   RunResult r = lumvet({"--seed=5", "--all-paths", a, d, gone, b});
-  EXPECT_EQ(r.exit_code, 0);
-  EXPECT_EQ(r.out, chained(5, flat, OutputFormat::text));
-  EXPECT_EQ(r.err, "lumvet: " + gone + ": " + MISSING + "\n");
+  EXPECT_TRUE(testing::ran(r, 0, chained(5, flat, OutputFormat::text),
+                           "lumvet: " + gone + ": " + MISSING + "\n"));
   for (const auto& [flag, format] :
        {std::pair{"--format=tsv", OutputFormat::tsv}, {"--format=jsonl", OutputFormat::jsonl}}) {
     const std::string want = chained(-9, deep, format, -1000);
@@ -65,10 +64,9 @@ TEST(AllPaths, FilesAndFoldersInOrderMissingOnesReported) {
   }
   // Nothing exists: every missing path named, then the usage text and 100.
   r = lumvet({"--all-paths", gone, tmp.file("also-gone")});
-  EXPECT_EQ(r.exit_code, 100);
-  EXPECT_EQ(r.out, USAGE);
-  EXPECT_EQ(r.err, "lumvet: " + gone + ": " + MISSING + "\nlumvet: " + tmp.file("also-gone") +
-                       ": " + MISSING + "\n");
+  EXPECT_TRUE(testing::ran(r, 100, USAGE,
+                           "lumvet: " + gone + ": " + MISSING +
+                               "\nlumvet: " + tmp.file("also-gone") + ": " + MISSING + "\n"));
   // Without the option the first path alone counts and a missing one says
   // nothing off a terminal, as always.
   r = lumvet({gone, a});
@@ -99,9 +97,7 @@ TEST(FileLists, NewlineAndNulListsKeepEveryName) {
       Args all = {"--seed=8", flag};
       all.insert(all.end(), args.begin(), args.end());
       const RunResult r = lumvet(all);
-      EXPECT_EQ(r.exit_code, 0);
-      EXPECT_EQ(r.out, want) << flag;
-      EXPECT_EQ(r.err, "");
+      EXPECT_TRUE(testing::ran(r, 0, want, "")) << flag;
     }
     // Standard input, from a pipe.
     const RunResult r = shell("cat \"$1\" | \"$0\" --seed=8 -0 --files-from=- " + std::string(flag),
@@ -112,9 +108,9 @@ TEST(FileLists, NewlineAndNulListsKeepEveryName) {
   testing::write_text(tmp.file("lines"), "\n" + line_list + "\n\n");
   entries.pop_back();
   RunResult r = lumvet({"--seed=8", "--format=tsv", "--files-from=" + tmp.file("lines")});
-  EXPECT_EQ(r.exit_code, 0);
-  EXPECT_EQ(r.out, chained(8, entries, OutputFormat::tsv));
-  EXPECT_EQ(r.err, "lumvet: file list " + tmp.file("lines") + ": 3 empty entries passed over\n");
+  EXPECT_TRUE(
+      testing::ran(r, 0, chained(8, entries, OutputFormat::tsv),
+                   "lumvet: file list " + tmp.file("lines") + ": 3 empty entries passed over\n"));
   // Paths on the command line come first; an empty list is an empty run.
   testing::write_text(tmp.file("empty"), "");
   r = lumvet({"--seed=8", "--files-from=" + tmp.file("empty"), entries[1].path});
@@ -174,15 +170,14 @@ TEST(FileLists, BadEntriesAreRecordsAndBadListsOneLine) {
   };
   for (const auto& [name, reason] : lists) {
     r = lumvet({"--format=tsv", "--files-from=" + name});
-    EXPECT_EQ(r.exit_code, 2) << name;
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "lumvet: cannot read file list " + name + ": " + reason + "\n");
+    EXPECT_TRUE(
+        testing::ran(r, 2, "", "lumvet: cannot read file list " + name + ": " + reason + "\n"))
+        << name;
   }
   // Opened, but reading fails (address 0 of the process's own memory).
   r = lumvet({"--format=tsv", "--files-from=/proc/self/mem"});
-  EXPECT_EQ(r.exit_code, 2);
-  EXPECT_EQ(r.out, TSV_HEADER);
-  EXPECT_EQ(r.err, "lumvet: cannot read file list /proc/self/mem: Input/output error\n");
+  EXPECT_TRUE(testing::ran(r, 2, TSV_HEADER,
+                           "lumvet: cannot read file list /proc/self/mem: Input/output error\n"));
   // -0 is a list option only beside --files-from; --null needs one.
   EXPECT_EQ(lumvet({"-0", photo}).out, "invalid switch 0\n" + USAGE);
   r = lumvet({"--null", photo});
@@ -241,9 +236,7 @@ TEST(Print0, ListedPathsOnlyForXargs) {
   const std::string want = chained(6, entries, OutputFormat::print0);
   EXPECT_EQ(std::count(want.begin(), want.end(), '\0'), 3);
   RunResult r = lumvet({"--seed=6", "--print0", d});
-  EXPECT_EQ(r.exit_code, 0);
-  EXPECT_EQ(r.out, want);
-  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(testing::ran(r, 0, want, ""));
   // Many paths, the same order; a missing one is named on standard error only.
   r = lumvet({"--seed=6", "--print0", entries[0].path, tmp.file("gone"), entries[1].path});
   EXPECT_EQ(r.out, entries[0].path + '\0' + entries[1].path + '\0');
@@ -251,9 +244,8 @@ TEST(Print0, ListedPathsOnlyForXargs) {
   // (The README's "| xargs -0 cp" example runs in docs_tests.)
   // No usable path: the usage text goes to standard error.
   r = lumvet({"--print0", tmp.file("gone")});
-  EXPECT_EQ(r.exit_code, 100);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "lumvet: " + tmp.file("gone") + ": " + MISSING + "\n" + USAGE);
+  EXPECT_TRUE(
+      testing::ran(r, 100, "", "lumvet: " + tmp.file("gone") + ": " + MISSING + "\n" + USAGE));
   r = lumvet({"--print0", "--format=tsv", d});
   EXPECT_EQ(r.exit_code, 2);
   EXPECT_EQ(r.err, "lumvet: option --print0 cannot be used with --format\n");

@@ -184,10 +184,9 @@ TEST(NetworkTraining, SeparatesSharpFromBlurredReproducibly) {
   // A model folder that does not exist: the whole report, then the failure.
   options.model_dir = dir.file("no/such/dir");
   const RunResult failed = train(options, 77);
-  EXPECT_EQ(failed.exit_code, EXIT_NOT_TRAINED);
-  EXPECT_EQ(failed.out, report);
-  EXPECT_EQ(failed.err, first.err + "lumvet-train: cannot write network file " +
-                            dir.file("no/such/dir/") + NETWORK_FILE_NAME + "\n");
+  EXPECT_TRUE(testing::ran(failed, EXIT_NOT_TRAINED, report,
+                           first.err + "lumvet-train: cannot write network file " +
+                               dir.file("no/such/dir/") + NETWORK_FILE_NAME + "\n"));
 }
 
 TEST(NetworkTraining, NoPhotosIsAFailureAndWritesNothing) {

@@ -54,9 +54,7 @@ class Lumqet : public ::testing::Test {
 
 TEST_F(Lumqet, ScoresAFileOrAFolder) {
   RunResult r = lumqet({model_, blurred_});
-  EXPECT_EQ(r.exit_code, 0);
-  EXPECT_EQ(r.out, "100\n");
-  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(testing::ran(r, 0, "100\n", ""));
   EXPECT_EQ(lumqet({model_, sharp_}).out, "0\n");  // -100: anything below 1 prints as 0
   // The value may follow the option as its own argument; later arguments are ignored.
   r = lumqet({"--model-dir", dir_.file("models"), "--seed", "-5", blurred_, "x"});
@@ -74,10 +72,10 @@ TEST_F(Lumqet, ScoresAFileOrAFolder) {
   // A trailing '/' gives two in a row, as the paths are built by joining.
   for (const std::string slash : {"", "/"}) {
     r = lumqet({model_, photos + slash});
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out, "100\t" + photos + slash + "/a_blur.jpg\n100\t" + photos + slash +
-                         "/b_blur.JPG\n2/4 are blurred\n");
-    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(testing::ran(r, 0,
+                             "100\t" + photos + slash + "/a_blur.jpg\n100\t" + photos + slash +
+                                 "/b_blur.JPG\n2/4 are blurred\n",
+                             ""));
   }
 
   // No --model-dir: the shipped network in the build tree; the same seed, the same list.

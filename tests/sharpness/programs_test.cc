@@ -147,9 +147,7 @@ TEST(SharpnessProgram, UnusableModelFilesAreRefused) {
   };
   for (const auto& [args, message] : cases) {
     const RunResult r = lumvet(args);
-    EXPECT_EQ(r.exit_code, 2) << message;
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "lumvet: " + message + "\n");
+    EXPECT_TRUE(testing::ran(r, 2, "", "lumvet: " + message + "\n")) << message;
   }
   // A sharpness model is no model for the contrast assessor.
   const RunResult contrast = lumvet({"--model=" + tmp.file("good.lvsm"), photo});

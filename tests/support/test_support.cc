@@ -133,6 +133,18 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
   return result;
 }
 
+::testing::AssertionResult ran(const RunResult& r, int exit_code, const std::string& out,
+                               const std::string& err) {
+  if (r.exit_code == exit_code && r.out == out && r.err == err) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure()
+         << "exit code " << r.exit_code << ", expected " << exit_code
+         << "\n  out: " << ::testing::PrintToString(r.out) << "\n  expected "
+         << ::testing::PrintToString(out) << "\n  err: " << ::testing::PrintToString(r.err)
+         << "\n  expected " << ::testing::PrintToString(err);
+}
+
 std::string built_program(const std::string& relative) {
   const char* dir = std::getenv("LUMVET_BUILD_DIR");
   return std::string(dir ? dir : ".") + "/" + relative;

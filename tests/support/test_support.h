@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "imaging/bitmap.h"
 
 namespace lumvet::testing {
@@ -58,6 +60,10 @@ struct RunResult {
 // just before the program starts (after the output is redirected).
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
                       const std::string& cwd = "", const std::function<void()>& in_child = {});
+// Whether a run ended with `exit_code` having printed exactly `out` and `err`
+// (what it did print, when not): EXPECT_TRUE(ran(r, 2, "", "prog: ...\n")).
+::testing::AssertionResult ran(const RunResult& r, int exit_code, const std::string& out,
+                               const std::string& err);
 // Path of a program built in this build tree, e.g. "cli/lumvet".
 std::string built_program(const std::string& relative);
 

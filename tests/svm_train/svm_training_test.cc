@@ -177,9 +177,8 @@ TEST(SvmTraining, FailuresAreReported) {
   const SvmTrainingOptions options{dir.file("good"), dir.file("blur"), dir.path()};
   const std::string folders = dir.file("good") + "/ and " + dir.file("blur") + "/";
   RunResult run = train(options, 1);
-  EXPECT_EQ(run.exit_code, EXIT_NOT_TRAINED);
-  EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, "lumvet-train: no photos to train on in " + folders + "\n");
+  EXPECT_TRUE(testing::ran(run, EXIT_NOT_TRAINED, "",
+                           "lumvet-train: no photos to train on in " + folders + "\n"));
 
   // Photos that cannot be decoded are read, named and skipped: still nothing to train on.
   testing::make_dir(dir.file("blur"));

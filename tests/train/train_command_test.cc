@@ -68,9 +68,8 @@ TEST(ProgramStart, SameMistakeSameWordsInEveryProgram) {
   for (const auto& [path, name] : programs) {
     for (const auto& [args, message] : mistakes) {
       const RunResult r = testing::run_program(testing::built_program(path), args);
-      EXPECT_EQ(r.exit_code, EXIT_BAD_OPTION) << name << " " << message;
-      EXPECT_EQ(r.out, "");
-      EXPECT_EQ(r.err, name + ": " + message + "\n");
+      EXPECT_TRUE(testing::ran(r, EXIT_BAD_OPTION, "", name + ": " + message + "\n"))
+          << name << " " << message;
     }
   }
 }
