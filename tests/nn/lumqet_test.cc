@@ -77,13 +77,7 @@ TEST_F(Lumqet, ScoresAFileOrAFolder) {
                                  "/b_blur.JPG\n2/4 are blurred\n",
                              ""));
   }
-
-  // No --model-dir: the shipped network in the build tree; the same seed, the same list.
-  r = lumqet({"--seed=2024", photos});
-  EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(r.err, "");
-  EXPECT_NE(r.out.find("/4 are blurred\n"), std::string::npos) << r.out;
-  EXPECT_EQ(lumqet({"--seed=2024", photos}).out, r.out);
+  // Without --model-dir, the shipped network: the manual page's examples.
 }
 
 TEST_F(Lumqet, BadPathsNetworksHelpAndVersion) {

@@ -160,37 +160,25 @@ TEST(SharpnessProgram, UnusableModelFilesAreRefused) {
             lumvet({"--assessor=sharpness", photo}).out);
 }
 
-// lumvet-train --assessor=sharpness writes a model that lumvet takes, the same
-// bytes from the same photos; a photo without edges is named and left out.
-TEST(SharpnessProgram, TrainedModelIsAcceptedAndRepeatable) {
+// lumvet-train --assessor=sharpness writes a model that lumvet takes and that
+// tells the photos it learnt from apart; a photo without edges is named and left
+// out. (The report's wording: the README's example; the same bytes from the same
+// photos: training_test.)
+TEST(SharpnessProgram, TrainedModelIsAccepted) {
   ScopedTempDir tmp;
   const std::string good = tmp.file("good"), blur = tmp.file("blur");
   testing::write_photo_folders(good, blur, 4, 144, 112);
   ASSERT_TRUE(testing::write_jpeg(good + "/sky.jpg",
                                   testing::luma_to_bitmap(testing::make_flat(144, 112, 200))));
-  const Args args = {"--assessor=sharpness", "--seed=1", "--good=" + good, "--blur=" + blur};
-  Args first = args, second = args;
-  first.push_back("--model-dir=" + tmp.file("m1"));
-  second.push_back("--model-dir=" + tmp.file("m2"));
-  testing::make_dir(tmp.file("m1"));
-  testing::make_dir(tmp.file("m2"));
-  const RunResult r = lumvet_train(first);
+  testing::make_dir(tmp.file("m"));
+  const RunResult r = lumvet_train({"--assessor=sharpness", "--seed=1", "--good=" + good,
+                                    "--blur=" + blur, "--model-dir=" + tmp.file("m")});
   ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
-  EXPECT_EQ(r.out.rfind("measured 8 photos (4 sharp, 4 blurred) in ", 0), 0u) << r.out;
-  EXPECT_NE(r.out.find("correct classification = 100%\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("wrote " + tmp.file("m1") + "/sharpness.lvsm\n"), std::string::npos)
-      << r.out;
   EXPECT_EQ(r.err, "lumvet-train: " + good + "/sky.jpg shows too few edges to measure; skipped\n");
-  ASSERT_EQ(lumvet_train(second).exit_code, 0);
-  const std::vector<std::uint8_t> model = testing::read_bytes(tmp.file("m1/sharpness.lvsm"));
-  EXPECT_EQ(model.size(), SHARPNESS_MODEL_FILE_SIZE);
-  EXPECT_EQ(testing::read_bytes(tmp.file("m2/sharpness.lvsm")), model);
-
   const RunResult scored = lumvet({"--assessor=sharpness", "--format=tsv",
-                                   "--model=" + tmp.file("m1/sharpness.lvsm"), "-R", tmp.path()});
+                                   "--model=" + tmp.file("m/sharpness.lvsm"), "-R", tmp.path()});
   ASSERT_EQ(scored.exit_code, 0) << scored.err;
   const std::map<std::string, std::string> scores = tsv_scores(scored.out);
-  EXPECT_EQ(scores.at(good + "/sky.jpg"), "50");
   for (int i = 0; i < 4; ++i) {
     const std::string n = std::to_string(i);
     EXPECT_LT(score_of(scores, good + "/sharp_" + n + ".jpg"), SHARPNESS_LIST_THRESHOLD) << n;
