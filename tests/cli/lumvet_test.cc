@@ -10,7 +10,6 @@
 #include <nlohmann/json.hpp>
 #include <tuple>
 
-#include "build_config.h"
 #include "scoring/model_file.h"
 #include "tests/cli/cli_support.h"
 
@@ -159,7 +158,7 @@ TEST(FolderScan, OrderFormatsAndJobCounts) {
   EXPECT_EQ(nlohmann::json::parse(r.out)["path_bytes"], base64_encode(root + top[3]));
 }
 
-TEST(LongOptions, ModelFilesThresholdHelpAndVersion) {
+TEST(LongOptions, ModelFilesAndThreshold) {
   ScopedTempDir tmp;
   const std::string p0 = tmp.file("p0.jpg"), p1 = tmp.file("p1.jpg");
   write_photo(p0, 96, 0);
@@ -206,13 +205,7 @@ TEST(LongOptions, ModelFilesThresholdHelpAndVersion) {
     const RunResult r = lumvet(bad);
     EXPECT_TRUE(testing::ran(r, 2, "", "lumvet: " + message + "\n")) << message;
   }
-  RunResult r = lumvet({"--help"});
-  EXPECT_EQ(r.exit_code, 0);
-  EXPECT_EQ(r.out.substr(0, USAGE.size()), USAGE);
-  EXPECT_NE(r.out.find("--format=FORMAT"), std::string::npos);
-  r = lumvet({"-x", "--version"});
-  EXPECT_EQ(r.exit_code, 0);
-  EXPECT_EQ(r.out, std::string("lumvet ") + LUMVET_VERSION + "\n");
+  // Help and version: ProgramStart in train_tests.
 }
 
 // A reader that leaves mid-run stops the scan quietly, on any number of threads

@@ -245,14 +245,16 @@ TEST(Print0, ListedPathsOnlyForXargs) {
   EXPECT_EQ(r.err, "lumvet: option --print0 cannot be used with --format\n");
 }
 
-// Runs the program with standard error on a pseudo-terminal and standard output
-// in a file; `feed`, when given, runs beside it (writing a FIFO list slowly).
+// Runs the program with standard error (and with `output_too`, standard output)
+// on a pseudo-terminal, else standard output in a file; `feed`, when given, runs
+// beside it (writing a FIFO list slowly).
 struct TerminalRun {
   int exit_code = -1;
   std::string out;
   std::string terminal;
 };
-TerminalRun run_on_terminal(const Args& args, const std::function<void()>& feed = {}) {
+TerminalRun run_on_terminal(const Args& args, const std::function<void()>& feed = {},
+                            bool output_too = false) {
   TerminalRun run;
   char out_name[] = "/tmp/lumvet-pty-out-XXXXXX";
   const int out_fd = ::mkstemp(out_name);
@@ -260,7 +262,7 @@ TerminalRun run_on_terminal(const Args& args, const std::function<void()>& feed 
   int master = -1;
   const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
   if (pid == 0) {
-    ::dup2(out_fd, 1);
+    if (!output_too) ::dup2(out_fd, 1);
     std::vector<char*> argv;
     const std::string prog = program();
     argv.push_back(const_cast<char*>(prog.c_str()));
@@ -292,16 +294,21 @@ TerminalRun run_on_terminal(const Args& args, const std::function<void()>& feed 
   return run;
 }
 
-// A missing path's name reaches a terminal with its control characters shown as
-// '?', whether the run goes on (a photo beside it) or ends in the usage text.
-TEST(AllPaths, MissingNamesOnATerminalShowNoControlCharacters) {
+// Names reach a terminal with their control characters shown as '?' (an escape
+// sequence could clear the screen, a newline forge a result line): a listed
+// photo's, and a missing path's whether the run goes on or ends in the usage
+// text. Anywhere else the bytes are kept (lumvet_test).
+TEST(AllPaths, NamesOnATerminalShowNoControlCharacters) {
   ScopedTempDir tmp;
-  const std::string photo = tmp.file("p.jpg");
-  write_photo(photo, 50);
+  const std::string d = tmp.file("d");
+  testing::make_dir(d);
+  write_photo(d + "/a\x1b[2J\n99\tforged\x7f.jpg", 0);
   const std::string gone = tmp.file("gone\x1b[2J\x07.jpg");
-  for (const Args& args :
-       {Args{"--all-paths", "--quiet", gone, photo}, Args{"--all-paths", gone}}) {
-    const TerminalRun r = run_on_terminal(args);
+  const TerminalRun on = run_on_terminal({"--all-paths", "--quiet", gone, d}, {}, true);
+  EXPECT_NE(on.terminal.find("304\t" + d + "/a?[2J?99?forged?.jpg\r\n"), std::string::npos)
+      << on.terminal;
+  const TerminalRun ended = run_on_terminal({"--all-paths", gone});
+  for (const TerminalRun& r : {on, ended}) {
     EXPECT_NE(r.terminal.find("lumvet: " + tmp.file("gone?[2J?.jpg") + ": " + MISSING),
               std::string::npos)
         << r.terminal;
