@@ -18,59 +18,9 @@
 namespace lumvet {
 namespace {
 
+using testing::luma_of_bitmap;
+using testing::luma_rows;
 using testing::ScopedTempDir;
-
-// Keeps every luminance row handed over.
-class LumaRecorder : public ImageRowSink {
- public:
-  bool wants_luma() const override { return true; }
-  bool begin(std::int32_t width, std::int32_t height) override {
-    image.width = width;
-    image.height = height;
-    storage_.resize(static_cast<std::size_t>(IMAGE_ROW_BATCH) * 4 *
-                    static_cast<std::size_t>(width));
-    return true;
-  }
-  std::uint8_t* row_storage(std::int32_t y) override {
-    return storage_.data() + static_cast<std::size_t>(y % IMAGE_ROW_BATCH) * 4 *
-                                 static_cast<std::size_t>(image.width);
-  }
-  void take_rows(std::int32_t first, std::int32_t count, std::uint8_t* const* rows) override {
-    EXPECT_EQ(first, next_row);
-    for (std::int32_t i = 0; i < count; ++i) {
-      image.pixels.insert(image.pixels.end(), rows[i], rows[i] + image.width);
-    }
-    next_row = first + count;
-  }
-
-  testing::LumaImage image;
-  std::int32_t next_row = 0;
-
- private:
-  std::vector<std::uint8_t> storage_;
-};
-
-testing::LumaImage luma_rows(const std::string& path) {
-  LumaRecorder sink;
-  EXPECT_TRUE(decode_image_rows(path, sink)) << path;
-  EXPECT_EQ(sink.next_row, sink.image.height) << path;
-  return sink.image;
-}
-
-// bgrx_to_luma of the full-colour decode.
-testing::LumaImage luma_of_bitmap(const std::string& path) {
-  const std::optional<Bitmap32> b = load_bitmap32(path);
-  EXPECT_TRUE(b.has_value()) << path;
-  testing::LumaImage image;
-  if (!b) return image;
-  image.width = b->width;
-  image.height = b->height;
-  image.pixels.resize(static_cast<std::size_t>(b->width) * static_cast<std::size_t>(b->height));
-  for (std::int32_t y = 0; y < b->height; ++y) {
-    bgrx_to_luma(b->row(y), b->width, image.pixels.data() + static_cast<std::size_t>(y) * b->width);
-  }
-  return image;
-}
 
 // libjpeg's greyscale output of a JPEG file, as djpeg writes it.
 testing::LumaImage djpeg_grey(const std::string& jpeg, const ScopedTempDir& dir) {
@@ -93,16 +43,15 @@ testing::LumaImage djpeg_grey(const std::string& jpeg, const ScopedTempDir& dir)
   return image;
 }
 
-// Where two luminance images first differ by more than `tolerance`, or "".
-std::string difference(const testing::LumaImage& a, const testing::LumaImage& b,
-                       int tolerance = 0) {
+// Where two luminance images first differ, or "".
+std::string difference(const testing::LumaImage& a, const testing::LumaImage& b) {
   std::ostringstream why;
   if (a.width != b.width || a.height != b.height || a.pixels.size() != b.pixels.size()) {
     why << "size " << a.width << "x" << a.height << " vs " << b.width << "x" << b.height;
     return why.str();
   }
   for (std::size_t i = 0; i < a.pixels.size(); ++i) {
-    if (std::abs(a.pixels[i] - b.pixels[i]) > tolerance) {
+    if (a.pixels[i] != b.pixels[i]) {
       why << "pixel (" << i % a.width << ", " << i / a.width << "): " << +a.pixels[i] << " vs "
           << +b.pixels[i];
       return why.str();
