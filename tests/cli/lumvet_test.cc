@@ -3,8 +3,6 @@
 #include "cli/lumvet.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,64 +10,11 @@
 #include <nlohmann/json.hpp>
 #include <tuple>
 
-#include "build_config.h"
-#include "cli/output.h"
-#include "imaging/imaging.h"
-#include "scoring/file_scoring.h"
 #include "scoring/model_file.h"
-#include "tests/support/image_files.h"
-#include "tests/support/test_support.h"
+#include "tests/cli/cli_support.h"
 
 namespace lumvet {
 namespace {
-
-using testing::RunResult;
-using testing::ScopedTempDir;
-using Args = std::vector<std::string>;
-
-const std::string USAGE = USAGE_TEXT;
-
-RunResult lumvet(const Args& args, const std::string& cwd = "") {
-  return testing::run_program(testing::built_program("cli/lumvet"), args, cwd);
-}
-
-// A 96 x 64 grey JPEG with pseudo-random noise of `amplitude`. A flat picture
-// (amplitude 0) scores 304 with every seed; noise of amplitude 255 scores below 0.
-void write_photo(const std::string& path, int amplitude, std::uint32_t seed = 1) {
-  std::uint32_t state = seed * 2654435761u + 1;
-  ASSERT_TRUE(testing::write_jpeg(
-      path, testing::make_test_bitmap(96, 64, [&](int, int, std::uint8_t* p) {
-        state = state * 1664525u + 1013904223u;
-        const int noise = static_cast<int>((state >> 24) % (amplitude + 1u)) - amplitude / 2;
-        p[0] = p[1] = p[2] = static_cast<std::uint8_t>(std::clamp(128 + noise, 0, 255));
-      })));
-}
-
-// What lumvet prints for a folder scan that reaches `photos` in this order,
-// scoring them one after another from one RandomState.
-std::string expected(std::int32_t seed, const Args& photos,
-                     OutputFormat format = OutputFormat::text, int threshold = 10) {
-  start_imaging_library();
-  SvmModel model;
-  init_embedded_model(model);
-  RandomState rs{seed};
-  std::string out = format == OutputFormat::tsv ? TSV_HEADER : "";
-  if (format == OutputFormat::text) out = "BLUR\tPATH\n";
-  int listed = 0;
-  for (const auto& photo : photos) {
-    const FileScore s = score_image_file_checked(model, photo, FEATURE_SCALE, rs);
-    if (format == OutputFormat::tsv) out += tsv_record(photo, s);
-    if (format == OutputFormat::jsonl) out += json_record(photo, s);
-    if (format == OutputFormat::text && s.score > threshold) {
-      out += std::to_string(s.score) + "\t" + photo + "\n";
-      ++listed;
-    }
-  }
-  release_svm_model(model);
-  if (format != OutputFormat::text) return out;
-  return out + std::to_string(listed) + "/" + std::to_string(photos.size()) +
-         " are somewhat blurred\n";
-}
 
 // "lumvet -R" in this process: exits with 0 when it gave the usage exit without
 // starting the imaging library.
@@ -109,32 +54,30 @@ TEST(CommandLine, SwitchesPathsAndUsage) {
   };
   for (const auto& [args, out, err] : cases) {
     const RunResult r = lumvet(args);
-    EXPECT_EQ(r.exit_code, 100) << ::testing::PrintToString(args);
-    EXPECT_EQ(r.out, out) << ::testing::PrintToString(args);
-    EXPECT_EQ(r.err, err);
+    EXPECT_TRUE(testing::ran(r, 100, out, err)) << ::testing::PrintToString(args);
   }
 
   // An invalid switch ends the argument scan: the later -R is not seen.
   RunResult r = lumvet({"--seed=9", root, "-x", "-R"});
   EXPECT_EQ(r.exit_code, 0);
-  EXPECT_EQ(r.out, "invalid switch x\n" + expected(9, {a}));
+  EXPECT_EQ(r.out, "invalid switch x\n" + chained(9, {a}));
   // A lone '-' is an invalid switch too, shown as itself (no NUL byte); in a pipe
   // a control character after '-' is kept as it is.
   EXPECT_EQ(lumvet({a, "-"}).out, "invalid switch -\n304\n");
   EXPECT_EQ(lumvet({a, "-\x1b"}).out, "invalid switch \x1b\n304\n");
-  const std::string recursive = expected(9, {a, root + "/sub/b.jpg"});
+  const std::string recursive = chained(9, {a, root + "/sub/b.jpg"});
   for (const Args& args : {Args{"--seed=9", "-R", root}, Args{"--seed=9", "-rxyz", root},
                            Args{"--seed=9", root, "-R"}}) {
     EXPECT_EQ(lumvet(args).out, recursive) << ::testing::PrintToString(args);
   }
   // '/' begins a path, never a switch: "/R" is a later path and ignored. A trailing
   // '/' is kept, giving "//".
-  EXPECT_EQ(lumvet({"--seed=9", root, "/R"}).out, expected(9, {a}));
-  EXPECT_EQ(lumvet({"--seed=9", root + "/"}).out, expected(9, {root + "//a.jpg"}));
+  EXPECT_EQ(lumvet({"--seed=9", root, "/R"}).out, chained(9, {a}));
+  EXPECT_EQ(lumvet({"--seed=9", root + "/"}).out, chained(9, {root + "//a.jpg"}));
 
   // An unquoted path with blanks is tried whole, long options anywhere left out of it;
   // TSV gives a score below 0 as it is, the text as 0. Only the first of two paths counts.
-  const std::string tsv = expected(4, {photo}, OutputFormat::tsv);
+  const std::string tsv = chained(4, {photo}, OutputFormat::tsv);
   EXPECT_NE(tsv.find("\n-"), std::string::npos);
   EXPECT_EQ(lumvet({"--format=tsv", tmp.file("my"), "--seed", "4", "holiday", "photo.jpg"}).out,
             tsv);
@@ -183,41 +126,39 @@ TEST(FolderScan, OrderFormatsAndJobCounts) {
                                      {"b.jpg", "/link.jpg"}}) {
     ASSERT_EQ(::symlink(target, (root + name).c_str()), 0);
   }
-  Args all;
+  std::vector<Entry> all;
   for (const auto& f : top) all.push_back(root + f);
   all.push_back(root + "/.abc/seen.jpg");
   for (const auto& f : sub) all.push_back(root + "/alias/" + f);
   all.push_back(root + "/x.jpg/inner.jpg");
 
   // Relative paths are listed as given.
-  std::string relative = expected(21, all);
+  std::string relative = chained(21, all);
   for (std::size_t at; (at = relative.find(tmp.path() + "/")) != std::string::npos;)
     relative.erase(at, tmp.path().size() + 1);
   RunResult r = lumvet({"--seed=21", "-R", "root"}, tmp.path());
-  EXPECT_EQ(r.exit_code, 0);
-  EXPECT_EQ(r.out, relative);
-  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(testing::ran(r, 0, relative, ""));
   for (const auto& [flag, format] : {std::pair{"--format=text", OutputFormat::text},
                                      {"--format=tsv", OutputFormat::tsv},
                                      {"--format=jsonl", OutputFormat::jsonl}}) {
-    const std::string want = expected(-123456, all, format, -50);
+    const std::string want = chained(-123456, all, format, -50);
     for (int jobs = 1; jobs <= 8; ++jobs) {
       const std::string j = "--jobs=" + std::to_string(jobs);
       EXPECT_EQ(lumvet({"--seed=-123456", j, "--threshold=-50", flag, "-R", root}).out, want)
           << flag << " " << j;
     }
-    EXPECT_EQ(lumvet({flag, "-R", root + "/empty"}).out, expected(1, {}, format)) << flag;
+    EXPECT_EQ(lumvet({flag, "-R", root + "/empty"}).out, chained(1, {}, format)) << flag;
   }
   // A dangling link counts as an undecodable photo.
   r = lumvet({"--format=tsv", root});
   EXPECT_NE(r.out.find("0\tundecodable\t" + root + "/ghost.jpg\n"), std::string::npos);
   // A single file's record too is valid JSON giving a non-UTF-8 name back exactly.
   r = lumvet({"--seed=2", "--format=jsonl", root + top[3]});
-  EXPECT_EQ(r.out, expected(2, {root + top[3]}, OutputFormat::jsonl));
+  EXPECT_EQ(r.out, chained(2, {root + top[3]}, OutputFormat::jsonl));
   EXPECT_EQ(nlohmann::json::parse(r.out)["path_bytes"], base64_encode(root + top[3]));
 }
 
-TEST(LongOptions, ModelFilesThresholdHelpAndVersion) {
+TEST(LongOptions, ModelFilesAndThreshold) {
   ScopedTempDir tmp;
   const std::string p0 = tmp.file("p0.jpg"), p1 = tmp.file("p1.jpg");
   write_photo(p0, 96, 0);
@@ -237,7 +178,7 @@ TEST(LongOptions, ModelFilesThresholdHelpAndVersion) {
   EXPECT_EQ(
       lumvet({"--model=" + tmp.file("embedded.svm"), "--seed=12", "--format=jsonl", tmp.path()})
           .out,
-      expected(12, {p0, p1}, OutputFormat::jsonl));
+      chained(12, {p0, p1}, OutputFormat::jsonl));
   // Listed are the photos scoring above the threshold, 10 unless set.
   const std::string none = "BLUR\tPATH\n0/2 are somewhat blurred\n";
   EXPECT_EQ(lumvet({"--model", tmp.file("11.svm"), tmp.path()}).out,
@@ -246,14 +187,12 @@ TEST(LongOptions, ModelFilesThresholdHelpAndVersion) {
   EXPECT_EQ(lumvet({"--model=" + tmp.file("11.svm"), "--threshold=11", tmp.path()}).out, none);
 
   // Unusable options and model files: one line and exit 2, nothing else done
-  // (no usage text, "invalid switch" or score), with or without a path.
+  // (no usage text, "invalid switch" or score), with or without a path. The
+  // wording shared by every program is checked in train_tests.
   const std::pair<Args, std::string> cases[] = {
-      {{"--bogus", p0}, "unknown option --bogus"},
       {{"-x", p0, "--seed"}, "option --seed needs a value"},
-      {{"--seed=12x", p0}, "invalid value for --seed: '12x'"},
       {{"--threshold=ten"}, "invalid value for --threshold: 'ten'"},
       {{"--format=TSV", p0}, "invalid value for --format: 'TSV'"},
-      {{"--help=yes"}, "option --help takes no value"},
       {{"--jobs=0", tmp.path()}, "invalid value for --jobs: '0'"},
       {{"--jobs=1025"}, "invalid value for --jobs: '1025'"},
       {{"--model=" + tmp.file("short.svm")},
@@ -264,63 +203,34 @@ TEST(LongOptions, ModelFilesThresholdHelpAndVersion) {
   };
   for (const auto& [bad, message] : cases) {
     const RunResult r = lumvet(bad);
-    EXPECT_EQ(r.exit_code, 2) << message;
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "lumvet: " + message + "\n");
+    EXPECT_TRUE(testing::ran(r, 2, "", "lumvet: " + message + "\n")) << message;
   }
-  RunResult r = lumvet({"--help"});
-  EXPECT_EQ(r.exit_code, 0);
-  EXPECT_EQ(r.out.substr(0, USAGE.size()), USAGE);
-  EXPECT_NE(r.out.find("--format=FORMAT"), std::string::npos);
-  r = lumvet({"-x", "--version"});
-  EXPECT_EQ(r.exit_code, 0);
-  EXPECT_EQ(r.out, std::string("lumvet ") + LUMVET_VERSION + "\n");
+  // Help and version: ProgramStart in train_tests.
 }
 
+// A reader that leaves mid-run stops the scan quietly, on any number of threads
+// (a closed pipe from the start: see train_tests); a full device is a failure.
 TEST(Output, ClosedPipeEndsQuietlyAndWriteFailureIsReported) {
   ScopedTempDir tmp;
   for (int i = 100; i < 140; ++i) write_photo(tmp.file(std::to_string(i) + ".jpg"), 0);
-  const std::string program = testing::built_program("cli/lumvet");
-  for (const char* script :
-       {"\"$0\" -R \"$1\" | head -3", "trap '' PIPE; \"$0\" --jobs=1 -R \"$1\" | head -3",
-        "trap '' PIPE; \"$0\" --jobs=8 --format=tsv -R \"$1\" | head -3"}) {
-    const RunResult r = testing::run_program("/bin/sh", {"-c", script, program, tmp.path()});
-    EXPECT_EQ(r.err, "") << script;
-    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 3) << script;
+  for (const char* jobs : {"--jobs=1", "--jobs=8"}) {
+    const RunResult r =
+        shell("trap '' PIPE; \"$0\" $1 --format=tsv -R \"$2\" | head -3", {jobs, tmp.path()});
+    EXPECT_EQ(r.err, "") << jobs;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 3) << jobs;
   }
-  const RunResult r = testing::run_program(
-      "/bin/sh", {"-c", "\"$0\" \"$1\" > /dev/full", program, tmp.file("100.jpg")});
+  const RunResult r = shell("\"$0\" \"$1\" > /dev/full", {tmp.file("100.jpg")});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.err, "lumvet: cannot write output: No space left on device\n");
 }
 
-// Peak resident size in kilobytes of `program` run to the end, its output dropped.
-long peak_kilobytes(const std::string& program, const Args& args, std::string& out) {
-  char out_name[] = "/tmp/lumvet-out-XXXXXX";
-  const int out_fd = ::mkstemp(out_name);
-  ::unlink(out_name);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(out_fd, 1);
-    // Under AddressSanitizer freed memory waits in a quarantine and still counts:
-    // without it the resident size shows what the program holds.
-    const char* asan = std::getenv("ASAN_OPTIONS");
-    const std::string options = std::string(asan != nullptr ? asan : "") +
-                                ":quarantine_size_mb=0:thread_local_quarantine_size_kb=0";
-    ::setenv("ASAN_OPTIONS", options.c_str(), 1);
-    std::vector<char*> argv = {const_cast<char*>(program.c_str())};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(program.c_str(), argv.data());
-    ::_exit(127);
-  }
-  int status = 0;
-  rusage usage{};
-  ::wait4(pid, &status, 0, &usage);
-  out.assign(4096, '\0');
-  out.resize(static_cast<std::size_t>(std::max<ssize_t>(0, ::pread(out_fd, out.data(), 4096, 0))));
-  ::close(out_fd);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? usage.ru_maxrss : -1;
+// Under AddressSanitizer freed memory waits in a quarantine and still counts:
+// without it the resident size shows what the program holds.
+void without_quarantine() {
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  const std::string options = std::string(asan != nullptr ? asan : "") +
+                              ":quarantine_size_mb=0:thread_local_quarantine_size_kb=0";
+  ::setenv("ASAN_OPTIONS", options.c_str(), 1);
 }
 
 // Workers share one decoding-memory budget: four 1-bit BMPs of 4096 x 4096 (2 MiB
@@ -338,15 +248,15 @@ TEST(FolderScan, DecodingMemoryIsSharedByTheWorkers) {
   for (const char* name : {"/1.jpg", "/2.jpg", "/3.jpg", "/4.jpg"}) {
     testing::write_bytes(tmp.path() + name, bmp);
   }
-  const std::string program = testing::built_program("cli/lumvet");
-  std::string one_thread, shared;
-  ASSERT_GT(
-      peak_kilobytes(program, {"--seed=3", "--format=tsv", "--jobs=1", tmp.path()}, one_thread), 0);
-  const long peak = peak_kilobytes(
-      program, {"--seed=3", "--format=tsv", "--jobs=4", "--decode-memory=100", tmp.path()}, shared);
-  EXPECT_GT(peak, 0);
-  EXPECT_LT(peak, 200 * 1024);
-  EXPECT_EQ(shared, one_thread);
+  const RunResult one_thread =
+      testing::run_program(program(), {"--seed=3", "--format=tsv", "--jobs=1", tmp.path()});
+  const RunResult shared = testing::run_program(
+      program(), {"--seed=3", "--format=tsv", "--jobs=4", "--decode-memory=100", tmp.path()}, "",
+      without_quarantine);
+  ASSERT_EQ(one_thread.exit_code, 0);
+  ASSERT_EQ(shared.exit_code, 0);
+  EXPECT_LT(shared.peak_kib, 200 * 1024);
+  EXPECT_EQ(shared.out, one_thread.out);
 }
 
 }  // namespace

@@ -4,8 +4,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
 namespace lumvet {
@@ -21,24 +19,6 @@ TEST(Records, TsvEscapesAndJsonKeepsTheExactBytes) {
   EXPECT_EQ(j["path"], "d/bad\xef\xbf\xbd\xef\xbf\xbd.jpg");
   EXPECT_EQ(j["path_bytes"], "ZC9iYWT//i5qcGc=");
   EXPECT_EQ(j["decoded"], false);
-}
-
-// In the text mode a name reaches a terminal with its control characters shown
-// as '?' (an escape sequence could clear the screen, a newline forge a result
-// line); anywhere else its bytes are kept.
-TEST(Records, TextNamesOnATerminalShowNoControlCharacters) {
-  for (const bool terminal : {false, true}) {
-    char* text = nullptr;
-    std::size_t size = 0;
-    ScoreSink sink;
-    sink.out = ::open_memstream(&text, &size);
-    sink.terminal = terminal;
-    write_folder_photo(sink, "d/a\x1b[2J\n99\tforged\x7f.jpg", {42, true});
-    std::fclose(sink.out);
-    EXPECT_EQ(std::string(text, size),
-              terminal ? "42\td/a?[2J?99?forged?.jpg\n" : "42\td/a\x1b[2J\n99\tforged\x7f.jpg\n");
-    std::free(text);
-  }
 }
 
 TEST(Utf8, StrictValidation) {

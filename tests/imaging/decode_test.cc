@@ -42,41 +42,6 @@ class DecodeTest : public ::testing::Test {
   testing::ScopedTempDir dir;
 };
 
-TEST_F(DecodeTest, JpegMatchesDjpegForEverySamplingAndMode) {
-  const struct {
-    int width, height;
-    testing::JpegOptions options;
-  } cases[] = {
-      {37, 23, {90, 2, 2, false, 0, JpegColor::ycc}},  // 4:2:0
-      {35, 17, {85, 2, 1, false, 0, JpegColor::ycc}},  // 4:2:2
-      {19, 33, {85, 1, 2, false, 0, JpegColor::ycc}},  // 4:4:0
-      {29, 31, {95, 1, 1, false, 0, JpegColor::ycc}},  // 4:4:4
-      {45, 27, {80, 2, 2, true, 0, JpegColor::ycc}},
-      {40, 24, {80, 1, 1, true, 0, JpegColor::ycc}},
-      {50, 41, {75, 2, 2, false, 1, JpegColor::ycc}},  // restart markers
-      {33, 21, {90, 1, 1, false, 0, JpegColor::gray}},
-      {16, 9, {90, 1, 1, true, 0, JpegColor::gray}},
-      {23, 15, {90, 1, 1, false, 0, JpegColor::cmyk}},
-      {27, 19, {90, 1, 1, false, 0, JpegColor::ycck}},
-      {1, 1, {90, 2, 2, false, 0, JpegColor::ycc}},
-  };
-  std::vector<std::string> paths;
-  for (const auto& c : cases) {
-    paths.push_back(dir.file(std::to_string(paths.size()) + ".jpg"));
-    ASSERT_TRUE(
-        testing::write_jpeg(paths.back(), testing::test_picture(c.width, c.height), c.options));
-  }
-  const std::string samples = std::string(LUMVET_SOURCE_DIR) + "/samples";
-  for (const std::string& name : platform::list_jpg_files(samples))
-    paths.push_back(samples + "/" + name);
-  ASSERT_GT(paths.size(), std::size(cases));
-  for (const std::string& path : paths) {
-    const std::optional<Bitmap32> b = load_bitmap32(path);
-    ASSERT_TRUE(b.has_value()) << path;
-    EXPECT_EQ(testing::compare_with_djpeg(*b, path, dir.path()), "") << path;
-  }
-}
-
 // A sink that reads only some columns of each row (none, all, the two edges, or
 // a few spans that start on odd and even columns), for the JPEG decoder's
 // span conversion; it remembers what it asked for.
@@ -112,10 +77,11 @@ class SpanSink : public ImageRowSink {
   std::vector<std::vector<ColumnSpan>> asked;
 };
 
-// Pixels converted span by span equal libjpeg's whole rows in every asked
-// column, for the samplings the span conversion handles and those it leaves to
-// libjpeg.
-TEST_F(DecodeTest, JpegColumnSpansEqualWholeRows) {
+// JPEG files of every sampling and mode, and the samples: the pixels are
+// djpeg's, byte for byte, and a sink that reads only some columns gets those
+// pixels in every column it asks for, whether the span conversion handles the
+// file or leaves it to libjpeg.
+TEST_F(DecodeTest, JpegMatchesDjpegWholeAndInSpans) {
   const auto noise = [](int w, int h) {
     return testing::make_test_bitmap(w, h, [](int i, int j, std::uint8_t* p) {
       const unsigned v =
@@ -128,20 +94,25 @@ TEST_F(DecodeTest, JpegColumnSpansEqualWholeRows) {
   const struct {
     int width, height;
     testing::JpegOptions options;
-    bool noisy;
+    bool noisy = false;
   } cases[] = {
-      {37, 23, {90, 2, 2, false, 0, JpegColor::ycc}, false},    // 4:2:0, odd sizes
-      {35, 17, {85, 2, 1, false, 0, JpegColor::ycc}, false},    // 4:2:2
-      {29, 31, {95, 1, 1, false, 0, JpegColor::ycc}, false},    // 4:4:4
-      {16, 16, {90, 2, 2, false, 0, JpegColor::ycc}, false},    // the smallest converted
-      {50, 41, {75, 2, 2, false, 1, JpegColor::ycc}, false},    // restart markers
+      {37, 23, {90, 2, 2, false, 0, JpegColor::ycc}},  // 4:2:0, odd sizes
+      {35, 17, {85, 2, 1, false, 0, JpegColor::ycc}},  // 4:2:2
+      {19, 33, {85, 1, 2, false, 0, JpegColor::ycc}},  // 4:4:0, left to libjpeg
+      {29, 31, {95, 1, 1, false, 0, JpegColor::ycc}},  // 4:4:4
+      {16, 16, {90, 2, 2, false, 0, JpegColor::ycc}},  // the smallest converted
+      {15, 40, {90, 2, 2, false, 0, JpegColor::ycc}},  // too narrow: left to libjpeg
+      {45, 27, {80, 2, 2, true, 0, JpegColor::ycc}},   // progressive
+      {40, 24, {80, 1, 1, true, 0, JpegColor::ycc}},
+      {50, 41, {75, 2, 2, false, 1, JpegColor::ycc}},  // restart markers
+      {33, 21, {90, 1, 1, false, 0, JpegColor::gray}},
+      {16, 9, {90, 1, 1, true, 0, JpegColor::gray}},
+      {23, 15, {90, 1, 1, false, 0, JpegColor::cmyk}},
+      {27, 19, {90, 1, 1, false, 0, JpegColor::ycck}},
+      {1, 1, {90, 2, 2, false, 0, JpegColor::ycc}},
       {301, 203, {100, 2, 2, false, 0, JpegColor::ycc}, true},  // every chroma extreme
       {300, 201, {100, 2, 1, false, 0, JpegColor::ycc}, true},
       {512, 384, {100, 1, 1, false, 0, JpegColor::ycc}, true},
-      {45, 27, {80, 2, 2, true, 0, JpegColor::ycc}, false},    // left to libjpeg:
-      {19, 33, {85, 1, 2, false, 0, JpegColor::ycc}, false},   // progressive, 4:4:0,
-      {33, 21, {90, 1, 1, false, 0, JpegColor::gray}, false},  // gray, tiny
-      {15, 40, {90, 2, 2, false, 0, JpegColor::ycc}, false},
   };
   std::vector<std::string> paths;
   for (const auto& c : cases) {
@@ -153,9 +124,11 @@ TEST_F(DecodeTest, JpegColumnSpansEqualWholeRows) {
   const std::string samples = std::string(LUMVET_SOURCE_DIR) + "/samples";
   for (const std::string& name : platform::list_jpg_files(samples))
     paths.push_back(samples + "/" + name);
+  ASSERT_GT(paths.size(), std::size(cases));
   for (const std::string& path : paths) {
     const std::optional<Bitmap32> whole = load_bitmap32(path);
     ASSERT_TRUE(whole.has_value()) << path;
+    EXPECT_EQ(testing::compare_with_djpeg(*whole, path, dir.path()), "") << path;
     SpanSink sink;
     ASSERT_TRUE(decode_image_rows(path, sink)) << path;
     for (std::int32_t y = 0; y < whole->height; ++y) {
@@ -169,15 +142,12 @@ TEST_F(DecodeTest, JpegColumnSpansEqualWholeRows) {
   }
 }
 
-// The format comes from the bytes, not the name.
-TEST_F(DecodeTest, PngRgbIsExactWhateverTheName) {
+// The format comes from the bytes, not the name: a PNG named .jpg is exact.
+// Transparency over white: (c a + 255 (255 - a) + 127) / 255.
+TEST_F(DecodeTest, PngBitDepthsPalettesAndTransparency) {
   const Bitmap32 src = testing::make_reference_bitmap();
   ASSERT_TRUE(testing::write_png(dir.file("ref.jpg"), src));
   EXPECT_EQ(decoded(dir.file("ref.jpg")), rgb_pixels(src));
-}
-
-// Transparency over white: (c a + 255 (255 - a) + 127) / 255.
-TEST_F(DecodeTest, PngBitDepthsPalettesAndTransparency) {
   constexpr int RGBA = PNG_COLOR_TYPE_RGB_ALPHA;
   // Width, height, colour type, bit depth, interlaced, data, palette, tRNS.
   std::vector<std::pair<PngImage, std::vector<Rgb>>> cases = {
@@ -219,8 +189,6 @@ TEST_F(DecodeTest, PngBitDepthsPalettesAndTransparency) {
     ASSERT_TRUE(testing::write_png(path, cases[i].first));
     EXPECT_EQ(decoded(path), cases[i].second) << "case " << i;
   }
-  EXPECT_EQ(composite_over_white(77, 255), 77);
-  EXPECT_EQ(composite_over_white(77, 0), 255);
 }
 
 TEST_F(DecodeTest, GifFirstFrameOnWhiteAndInterlaced) {

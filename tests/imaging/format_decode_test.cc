@@ -5,10 +5,8 @@
 #include <gtest/gtest.h>
 #include <libheif/heif.h>
 #include <libraw/libraw.h>
-#include <sys/resource.h>
 #include <webp/decode.h>
 
-#include <cmath>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -19,6 +17,7 @@
 #include "scoring/file_scoring.h"
 #include "tests/imaging/image_writers.h"
 #include "tests/support/format_files.h"
+#include "tests/support/luma_rows.h"
 #include "tests/support/test_support.h"
 
 namespace lumvet {
@@ -45,16 +44,6 @@ std::vector<std::uint8_t> rgba_samples(const Bitmap32& b) {
       out.insert(out.end(), {p[2], p[1], p[0], p[3]});
   }
   return out;
-}
-
-// Mean absolute difference of the colour samples.
-double mean_difference(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
-  if (a.size() != b.size() || a.empty()) return 1e9;
-  double sum = 0.0;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (i % 4 != 3) sum += std::abs(int{a[i]} - int{b[i]});
-  }
-  return sum / static_cast<double>(a.size() / 4 * 3);
 }
 
 // Reference decodes with each library's plain API, as R, G, B, A over white.
@@ -108,17 +97,6 @@ std::vector<std::uint8_t> libraw_reference(const std::string& path) {
   return out;
 }
 
-// Pearson correlation of two pictures' luminance.
-double luma_correlation(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
-  double sa = 0, sb = 0, saa = 0, sbb = 0, sab = 0;
-  const double n = static_cast<double>(a.size() / 4);
-  for (std::size_t i = 0; i + 3 < a.size() && i + 3 < b.size(); i += 4) {
-    const double la = a[i] + 2.0 * a[i + 1] + a[i + 2], lb = b[i] + 2.0 * b[i + 1] + b[i + 2];
-    sa += la, sb += lb, saa += la * la, sbb += lb * lb, sab += la * lb;
-  }
-  return (sab - sa * sb / n) / std::sqrt((saa - sa * sa / n) * (sbb - sb * sb / n));
-}
-
 // A smooth picture with gentle texture, so that a demosaic keeps it recognisable.
 Bitmap32 smooth_picture(int width, int height) {
   return testing::make_test_bitmap(width, height, [](int i, int j, std::uint8_t* p) {
@@ -147,29 +125,6 @@ std::vector<std::uint8_t> jxl_header(std::uint32_t size) {
   bytes.resize(bytes.size() + 64, 0);
   return bytes;
 }
-
-// Collects the luminance rows a decoder hands over.
-class LumaSink : public ImageRowSink {
- public:
-  bool wants_luma() const override { return true; }
-  bool begin(std::int32_t width, std::int32_t) override {
-    width_ = width;
-    storage_.resize(static_cast<std::size_t>(width) * 4 * IMAGE_ROW_BATCH);
-    return true;
-  }
-  std::uint8_t* row_storage(std::int32_t y) override {
-    return storage_.data() +
-           static_cast<std::size_t>(y % IMAGE_ROW_BATCH) * 4 * static_cast<std::size_t>(width_);
-  }
-  void take_rows(std::int32_t, std::int32_t count, std::uint8_t* const* r) override {
-    for (std::int32_t i = 0; i < count; ++i) rows.emplace_back(r[i], r[i] + width_);
-  }
-  std::vector<std::vector<std::uint8_t>> rows;
-
- private:
-  std::int32_t width_ = 0;
-  std::vector<std::uint8_t> storage_;
-};
 
 class FormatDecodeTest : public ::testing::Test {
  protected:
@@ -230,27 +185,21 @@ TEST_F(FormatDecodeTest, FormatsAreRecognisedByContent) {
   EXPECT_EQ(info.format, ImageFormat::tiff);
   EXPECT_EQ(info.source, DecodeSource::image);
 
-  const auto sniff = [](const char* head, std::size_t n) {
-    return sniff_image_format(reinterpret_cast<const std::uint8_t*>(head), n);
-  };
-  EXPECT_EQ(sniff("\xFF\x0A\xFA", 3), ImageFormat::jxl);
-  EXPECT_EQ(sniff("\0\0\0\x0CJXL \r\n\x87\n", 12), ImageFormat::jxl);
-  EXPECT_EQ(sniff("\0\0\0\x18"
-                  "ftypavif",
-                  12),
-            ImageFormat::heif);
-  EXPECT_EQ(sniff("\0\0\0\x18"
-                  "ftypcrx ",
-                  12),
-            ImageFormat::raw);
-  EXPECT_EQ(sniff("\0\0\0\x18"
-                  "ftypisom",
-                  12),
-            ImageFormat::unknown);  // a video
-  EXPECT_EQ(sniff("FUJIFILMCCD-RAW 0201", 16), ImageFormat::raw);
-  EXPECT_EQ(sniff("IIRO\x08\0\0\0", 8), ImageFormat::raw);
-  EXPECT_EQ(sniff("IIU\0\x08\0\0\0", 8), ImageFormat::raw);
-  EXPECT_EQ(sniff("RIFF\0\0\0\0WAVE", 12), ImageFormat::unknown);
+  const std::pair<std::string, ImageFormat> heads[] = {
+      {{"\xFF\x0A\xFA", 3}, ImageFormat::jxl},
+      {{"\0\0\0\x0CJXL \r\n\x87\n", 12}, ImageFormat::jxl},
+      {{"\0\0\0\030ftypavif", 12}, ImageFormat::heif},
+      {{"\0\0\0\030ftypcrx ", 12}, ImageFormat::raw},
+      {{"\0\0\0\030ftypisom", 12}, ImageFormat::unknown},  // a video
+      {{"FUJIFILMCCD-RAW 0201", 16}, ImageFormat::raw},
+      {{"IIRO\x08\0\0\0", 8}, ImageFormat::raw},
+      {{"IIU\0\x08\0\0\0", 8}, ImageFormat::raw},
+      {{"RIFF\0\0\0\0WAVE", 12}, ImageFormat::unknown}};
+  for (const auto& [head, format] : heads) {
+    EXPECT_EQ(sniff_image_format(reinterpret_cast<const std::uint8_t*>(head.data()), head.size()),
+              format)
+        << head;
+  }
 }
 
 TEST_F(FormatDecodeTest, WebpLosslessIsExactLossyMatchesLibwebp) {
@@ -262,8 +211,8 @@ TEST_F(FormatDecodeTest, WebpLosslessIsExactLossyMatchesLibwebp) {
   for (bool alpha : {false, true}) {
     const std::vector<std::uint8_t> bytes = testing::webp_bytes(image, alpha, false, 95);
     const std::vector<std::uint8_t> got = decode(put("q.webp", bytes));
+    ASSERT_EQ(got.size(), image.rgba.size()) << alpha;
     EXPECT_EQ(got, webp_reference(bytes)) << alpha;
-    EXPECT_LT(mean_difference(got, over_white(alpha ? image : opaque)), 12.0) << alpha;
   }
   // An animation: the first frame, as the canvas shows it.
   const RgbaImage second = testing::rgba_of(testing::test_picture(53, 37, 2), true);
@@ -273,8 +222,6 @@ TEST_F(FormatDecodeTest, WebpLosslessIsExactLossyMatchesLibwebp) {
 
 TEST_F(FormatDecodeTest, HeifAndAvifMatchLibheif) {
   const RgbaImage image = testing::rgba_of(testing::test_picture(64, 48, 3), true);
-  RgbaImage opaque = image;
-  for (std::size_t i = 3; i < opaque.rgba.size(); i += 4) opaque.rgba[i] = 255;
   for (HeifCodec codec : {HeifCodec::hevc, HeifCodec::av1}) {
     for (bool alpha : {false, true}) {
       const std::vector<std::uint8_t> bytes = testing::heif_bytes(image, alpha, codec, 95);
@@ -282,8 +229,8 @@ TEST_F(FormatDecodeTest, HeifAndAvifMatchLibheif) {
       DecodeInfo info;
       const std::vector<std::uint8_t> got = decode(put("h.heic", bytes), &info);
       EXPECT_EQ(info.format, ImageFormat::heif);
+      ASSERT_EQ(got.size(), image.rgba.size()) << int(codec) << alpha;
       EXPECT_EQ(got, heif_reference(bytes)) << int(codec) << alpha;
-      EXPECT_LT(mean_difference(got, over_white(alpha ? image : opaque)), 16.0) << int(codec);
     }
   }
 }
@@ -307,7 +254,6 @@ TEST_F(FormatDecodeTest, RawUsesTheFullSizePreviewOrDevelops) {
   EXPECT_EQ(info.source, DecodeSource::raw_develop);
   ASSERT_EQ(developed.size(), 64u * 48 * 4);
   EXPECT_EQ(developed, libraw_reference(plain));
-  EXPECT_GT(luma_correlation(developed, rgba_samples(smooth_picture(64, 48))), 0.8);
 
   // A full-size preview is the JPEG decoder's pixels; asked to, LibRaw develops.
   const std::string with_preview = dng("preview.dng", 64, 48, 1);
@@ -321,9 +267,6 @@ TEST_F(FormatDecodeTest, RawUsesTheFullSizePreviewOrDevelops) {
   // A half-size preview is not used.
   EXPECT_EQ(decode(dng("small.dng", 64, 48, 2), &info).size(), 64u * 48 * 4);
   EXPECT_EQ(info.source, DecodeSource::raw_develop);
-  EXPECT_EQ(raw_mode_name(RawMode::develop), std::string("develop"));
-  EXPECT_EQ(parse_raw_mode("preview"), RawMode::preview);
-  EXPECT_FALSE(parse_raw_mode("full").has_value());
 }
 
 // Every format's decode reserves from the process's decoding-memory budget what
@@ -353,67 +296,38 @@ TEST_F(FormatDecodeTest, EveryFormatReservesFromTheDecodingBudget) {
   EXPECT_LT(decode_memory_peak(), frame);  // a scaled view, not the whole frame
 }
 
-// Every new format cut short and damaged: refused, quietly.
-TEST_F(FormatDecodeTest, TruncatedAndCorruptFilesAreRefused) {
-  const RgbaImage image = testing::rgba_of(testing::test_picture(40, 30, 5), true);
+// Every new format cut short, or damaged in its header, is refused; every
+// truncation and a spread of single-byte changes passes quietly, whatever the outcome.
+TEST_F(FormatDecodeTest, TruncatedAndDamagedFiles) {
+  const RgbaImage image = testing::rgba_of(testing::test_picture(16, 12, 6), true);
   const struct {
     const char* name;
     std::vector<std::uint8_t> bytes;
-    std::size_t corrupt_at;  // a header byte whose damage no decoder can miss
+    std::size_t header_byte;  // one whose damage no decoder can miss
   } files[] = {
       {"webp", testing::webp_bytes(image, true, false), 12},  // the first chunk's name
       {"webpl", testing::webp_bytes(image, false, true), 12},
       {"heic", testing::heif_bytes(image, true, HeifCodec::hevc), 4},  // "ftyp"
       {"avif", testing::heif_bytes(image, false, HeifCodec::av1), 4},
-      {"dng", testing::read_bytes(dng("t.dng", 40, 30)), 2},  // TIFF's 42
+      {"dng", testing::read_bytes(dng("t.dng", 32, 24)), 2},  // TIFF's 42
   };
+  std::vector<std::vector<std::uint8_t>> all = {testing::animated_webp_bytes({image, image}, false),
+                                                testing::read_bytes(dng("s.dng", 32, 24, 1))};
   for (const auto& f : files) {
-    ASSERT_FALSE(f.bytes.empty()) << f.name;
     ASSERT_FALSE(decode(put("whole", f.bytes)).empty()) << f.name;
-    std::vector<std::uint8_t> cut(f.bytes.begin(), f.bytes.begin() + f.bytes.size() * 3 / 4);
-    EXPECT_TRUE(decode(put("cut", cut)).empty()) << f.name;
+    EXPECT_TRUE(
+        decode(put("cut", {f.bytes.begin(), f.bytes.begin() + f.bytes.size() * 3 / 4})).empty())
+        << f.name;
     std::vector<std::uint8_t> corrupt = f.bytes;
-    corrupt[f.corrupt_at] ^= 0x5A;
+    corrupt[f.header_byte] ^= 0x5A;
     EXPECT_TRUE(decode(put("corrupt", corrupt)).empty()) << f.name;
+    if (std::string_view(f.name) != "dng") all.push_back(f.bytes);  // (a develop is slow)
   }
-  // Inside the data rather than the header: the lossless codings check their
-  // data and refuse; nothing crashes or prints whatever the damage (below).
+  // Inside the data rather than the header: the lossless codings check their data.
   std::vector<std::uint8_t> lossless = testing::webp_bytes(image, false, true);
   for (std::size_t i = 40; i < lossless.size(); i += 5) lossless[i] ^= 0xFF;
   EXPECT_TRUE(decode(put("corrupt.webp", lossless)).empty());
-}
-
-// Every truncation and a spread of single-byte changes: no crash, no sanitizer
-// report, no message, whatever the outcome.
-TEST_F(FormatDecodeTest, DamagedFilesOfEveryNewFormat) {
-  const RgbaImage image = testing::rgba_of(testing::test_picture(16, 12, 6), true);
-  const std::vector<std::vector<std::uint8_t>> files = {
-      testing::webp_bytes(image, true, false),
-      testing::webp_bytes(image, true, true),
-      testing::animated_webp_bytes({image, image}, false),
-      testing::heif_bytes(image, true, HeifCodec::hevc),
-      testing::heif_bytes(image, false, HeifCodec::av1),
-      testing::read_bytes(dng("s.dng", 32, 24, 1))};
-  for (std::size_t f = 0; f < files.size(); ++f) {
-    const std::vector<std::uint8_t>& bytes = files[f];
-    int decoded = 0;
-    const std::string printed = testing::capture_process_output([&] {
-      for (std::size_t n = 0; n < bytes.size(); n += (n < 64 ? 1 : 1 + bytes.size() / 150)) {
-        decoded += load_bitmap32(put("d", {bytes.begin(), bytes.begin() + n})).has_value();
-      }
-      for (std::size_t i = 0; i < bytes.size(); i += 1 + bytes.size() / 300) {
-        for (const std::uint8_t value :
-             {std::uint8_t{0x00}, std::uint8_t{0xFF}, std::uint8_t{0x7F}}) {
-          std::vector<std::uint8_t> damaged = bytes;
-          damaged[i] = value;
-          const std::optional<Bitmap32> b = load_bitmap32(put("d", damaged));
-          decoded += b && b->width > 0 && b->height > 0 && b->pixels != nullptr;
-        }
-      }
-    });
-    EXPECT_EQ(printed, "") << "file " << f;
-    EXPECT_GT(decoded, 0) << "file " << f;
-  }
+  testing::expect_damage_is_quiet(all, dir.path());
 }
 
 // The first TIFF directory's width and height entries set to `size`.
@@ -435,7 +349,6 @@ void patch_tiff_size(std::vector<std::uint8_t>& tiff, std::uint32_t size) {
 // Headers claiming 60000 x 60000 pixels are refused, in a fresh process whose
 // peak resident size shows that no frame was allocated.
 TEST_F(FormatDecodeTest, HugeHeadersAreRefusedCheaply) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
   const RgbaImage image = testing::rgba_of(testing::test_picture(16, 16, 7), true);
   // WebP: the extended header's canvas (24-bit sizes minus one).
   std::vector<std::uint8_t> webp = testing::webp_bytes(image, true, false);
@@ -463,16 +376,7 @@ TEST_F(FormatDecodeTest, HugeHeadersAreRefusedCheaply) {
   put("hollow.dng", raw);
   for (const char* name : {"huge.webp", "huge.heic", "huge.jxl", "huge.dng", "hollow.dng"}) {
     EXPECT_TRUE(decode(dir.file(name)).empty()) << name;
-    const std::string path = dir.file(name);
-    EXPECT_EXIT(
-        {
-          const bool refused = !load_bitmap32(path).has_value();
-          rusage usage{};
-          ::getrusage(RUSAGE_SELF, &usage);
-          std::_Exit(refused && usage.ru_maxrss < 256 * 1024 ? 0 : 1);  // kilobytes
-        },
-        ::testing::ExitedWithCode(0), "")
-        << name;
+    testing::expect_refused_cheaply(dir.file(name), 256 * 1024);
   }
 }
 
@@ -516,31 +420,10 @@ TEST_F(FormatDecodeTest, UnsupportedVariantsScoreAsUndecodable) {
   }
   // A luminance sink gets the preview's luminance as the JPEG decoder gives it
   // for the JPEG file itself, or the luminance of the developed pixels.
-  LumaSink preview_jpeg, preview, developed;
-  ASSERT_TRUE(decode_image_rows(dir.file("preview.dng.preview.jpg"), preview_jpeg));
-  ASSERT_TRUE(decode_image_rows(dir.file("preview.dng"), preview));
-  EXPECT_EQ(preview.rows, preview_jpeg.rows);
-  ASSERT_TRUE(decode_image_rows(dir.file("preview.dng"), developed, DecodeOptions{RawMode::develop},
-                                nullptr));
-  const std::optional<Bitmap32> b =
-      load_bitmap32(dir.file("preview.dng"), DecodeOptions{RawMode::develop}, nullptr);
-  ASSERT_TRUE(b.has_value());
-  ASSERT_EQ(developed.rows.size(), static_cast<std::size_t>(b->height));
-  std::vector<std::uint8_t> luma(static_cast<std::size_t>(b->width));
-  for (int y = 0; y < b->height; ++y) {
-    bgrx_to_luma(b->row(y), b->width, luma.data());
-    EXPECT_EQ(developed.rows[static_cast<std::size_t>(y)], luma) << "row " << y;
-  }
-  // The raw path chosen reaches the scorer's caller.
-  for (RawMode mode : {RawMode::preview, RawMode::develop}) {
-    DecodeInfo info;
-    RandomState rs{77};
-    EXPECT_TRUE(score_image_file_checked(model, dir.file("preview.dng"), FEATURE_SCALE, rs,
-                                         DecodeOptions{mode}, &info)
-                    .decoded);
-    EXPECT_EQ(info.source,
-              mode == RawMode::preview ? DecodeSource::raw_preview : DecodeSource::raw_develop);
-  }
+  const std::string preview = dir.file("preview.dng");
+  EXPECT_EQ(testing::luma_rows(preview), testing::luma_rows(preview + ".preview.jpg"));
+  EXPECT_EQ(testing::luma_rows(preview, DecodeOptions{RawMode::develop}),
+            testing::luma_of_bitmap(preview, DecodeOptions{RawMode::develop}));
   release_svm_model(model);
 }
 

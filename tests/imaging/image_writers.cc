@@ -2,11 +2,13 @@
 
 #include <gif_lib.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <tiffio.h>
 
 #include <cstdio>
 #include <sstream>
 
+#include "imaging/imaging.h"
 #include "tests/support/test_support.h"
 
 namespace lumvet::testing {
@@ -159,6 +161,47 @@ std::string capture_process_output(const std::function<void()>& body) {
   body();
   const std::string out = ::testing::internal::GetCapturedStdout();
   return out + ::testing::internal::GetCapturedStderr();
+}
+
+void expect_damage_is_quiet(const std::vector<std::vector<std::uint8_t>>& files,
+                            const std::string& dir) {
+  const std::string path = dir + "/damaged";
+  const auto decodes = [&](const std::vector<std::uint8_t>& bytes) {
+    std::remove(path.c_str());  // a fresh file: rewriting one in place makes ext4 flush it
+    write_bytes(path, bytes);
+    const std::optional<Bitmap32> b = load_bitmap32(path);
+    return b && b->width > 0 && b->height > 0 && b->pixels != nullptr;
+  };
+  for (std::size_t f = 0; f < files.size(); ++f) {
+    const std::vector<std::uint8_t>& bytes = files[f];
+    int decoded = 0;
+    const std::string printed = capture_process_output([&] {
+      for (std::size_t n = 0; n < bytes.size(); n += (n < 64 ? 1 : 1 + bytes.size() / 150))
+        decoded += decodes({bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n)});
+      for (std::size_t i = 0; i < bytes.size(); i += 1 + bytes.size() / 300) {
+        for (const int value : {0x00, 0xFF, 0x7F}) {
+          std::vector<std::uint8_t> damaged = bytes;
+          damaged[i] = static_cast<std::uint8_t>(value);
+          decoded += decodes(damaged);
+        }
+      }
+    });
+    EXPECT_EQ(printed, "") << "file " << f;
+    EXPECT_GT(decoded, 0) << "file " << f;
+  }
+}
+
+void expect_refused_cheaply(const std::string& path, long max_kib) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        const bool refused = !load_bitmap32(path).has_value();
+        rusage usage{};
+        ::getrusage(RUSAGE_SELF, &usage);
+        std::_Exit(refused && usage.ru_maxrss < max_kib ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "")
+      << path;
 }
 
 }  // namespace lumvet::testing

@@ -46,4 +46,14 @@ std::string compare_with_djpeg(const Bitmap32& bitmap, const std::string& jpeg_p
 // so C libraries are caught too) while `body` runs.
 std::string capture_process_output(const std::function<void()>& body);
 
+// Every truncation and a spread of single-byte changes of each file, written
+// into `dir`: whatever the outcome no crash, no sanitizer report and no message
+// (and some damage is harmless, so something decodes).
+void expect_damage_is_quiet(const std::vector<std::vector<std::uint8_t>>& files,
+                            const std::string& dir);
+
+// `path` is refused in a fresh process (a death-test child) whose peak resident
+// size stays below `max_kib` kilobytes: no frame or buffer of the claimed size was made.
+void expect_refused_cheaply(const std::string& path, long max_kib);
+
 }  // namespace lumvet::testing

@@ -53,24 +53,6 @@ inline nlohmann::json report_data(const std::string& dir) {
   return nlohmann::json::parse(html.substr(begin, html.find("</script>", begin) - begin));
 }
 
-inline std::string decode_base64(const std::string& text) {
-  static const std::string ALPHABET =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  std::uint32_t bits = 0;
-  int count = 0;
-  for (const char c : text) {
-    if (c == '=') break;
-    bits = (bits << 6) | static_cast<std::uint32_t>(ALPHABET.find(c));
-    count += 6;
-    if (count >= 8) {
-      count -= 8;
-      out += static_cast<char>((bits >> count) & 0xFF);
-    }
-  }
-  return out;
-}
-
 // Copies of one sample under names that markup, scripts and text encodings
 // trip over; returns the names.
 inline std::vector<std::string> write_awkward_folder(const std::string& dir) {

@@ -150,16 +150,12 @@ TEST(EdgeSlopes, FlatFaintAndTinyPicturesAreNotMeasurable) {
   low.width = 3 * SLOPE_TILE + 2;
   low.height = 2 * SLOPE_TILE;  // (64 - 1) / 32 = 1 tile down
   const Case cases[] = {
-      {"flat grey", testing::make_flat(256, 256, 128)},
-      {"flat black", testing::make_flat(256, 256, 0)},
       {"flat white", testing::make_flat(256, 256, 255)},
       {"contrast below the minimum", make_checker(faint)},
       {"1 x 3 tiles", make_checker(narrow)},
       {"3 x 1 tiles", make_checker(low)},
       {"1 x 1", testing::make_flat(1, 1, 0)},
-      {"1 x 300", make_checker({1, 300})},
       {"300 x 1", make_checker({300, 1})},
-      {"2 x 2", make_checker({2, 2})},
       {"33 x 33", make_checker({33, 33})},
   };
   for (const Case& c : cases) {

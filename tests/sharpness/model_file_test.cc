@@ -54,7 +54,6 @@ void expect_same_bits(double a, double b, const char* what) {
 TEST(SharpnessModelFile, LayoutAndBitExactRoundTrip) {
   const Bytes bytes = encode_sharpness_model(odd_model());
   ASSERT_EQ(bytes.size(), SHARPNESS_MODEL_FILE_SIZE);
-  EXPECT_EQ(SHARPNESS_MODEL_FILE_SIZE, 324u);
   EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 8), "LUMVSHRP");
   EXPECT_EQ(bytes[VERSION_AT], 1);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.data() + NAME_AT)), "edge-slope-2");
@@ -116,28 +115,21 @@ TEST(SharpnessModelFile, RefusesFilesThatAreNotThisModel) {
       {Bytes(good.begin(), good.begin() + COUNT_AT + 4), bad_size},
       {Bytes(good.begin(), good.end() - 1), bad_size},
       {with([](Bytes& b) { b.push_back(0); }), bad_size},
-      {with([](Bytes& b) { b.resize(4096, 0); }), bad_size},
       {with([](Bytes& b) { b[0] = 'l'; }), not_model},
       {with([](Bytes& b) { std::memcpy(b.data(), "LUMVETSV", 8); }), not_model},
       {with([](Bytes& b) { put_u32(b, VERSION_AT, 2); }),
        "has format version 2; this lumvet reads version 1"},
-      {with([](Bytes& b) { put_u32(b, VERSION_AT, 0); }),
-       "has format version 0; this lumvet reads version 1"},
       {with([](Bytes& b) { b[NAME_AT + 11] = '1'; }),
        "is for feature set edge-slope-1 with 11 features; lumvet measures edge-slope-2 with 11"},
-      {with([](Bytes& b) { std::memcpy(b.data() + NAME_AT, "dct-energy\0\0", 12); }),
-       "is for feature set dct-energy with 11 features; lumvet measures edge-slope-2 with 11"},
       {with([](Bytes& b) { std::memset(b.data() + NAME_AT, '\n', 16); }),
-       "is for feature set ???????????????? with 11 features; lumvet measures edge-slope-2 with 11"},
+       "is for feature set ???????????????? with 11 features; lumvet measures edge-slope-2 with "
+       "11"},
       {with([](Bytes& b) { put_u32(b, COUNT_AT, 8); }),
        "is for feature set edge-slope-2 with 8 features; lumvet measures edge-slope-2 with 11"},
       {with([](Bytes& b) { put_f64(b, FEATURES_AT + 16, nan); }), bad_numbers},
-      {with([](Bytes& b) { put_f64(b, FEATURES_AT + 24 * 6, -inf); }), bad_numbers},
       {with([](Bytes& b) { put_f64(b, TAIL_AT, inf); }), bad_numbers},
-      {with([](Bytes& b) { put_f64(b, TAIL_AT + 8, nan); }), bad_numbers},
       {with([](Bytes& b) { put_f64(b, TAIL_AT + 16, 1e300); }), bad_numbers},
       {with([](Bytes& b) { put_f64(b, FEATURES_AT + 8, 0.0); }), bad_numbers},
-      {with([](Bytes& b) { put_f64(b, FEATURES_AT + 24 * 3 + 8, -1.0); }), bad_numbers},
       {with([](Bytes& b) { put_f64(b, FEATURES_AT + 24 * 3 + 8, -0.0); }), bad_numbers},
       {with([](Bytes& b) { put_f64(b, FEATURES_AT + 8, 1e-9); }), bad_numbers},
   };
@@ -151,14 +143,7 @@ TEST(SharpnessModelFile, RefusesFilesThatAreNotThisModel) {
     EXPECT_EQ(error, "model file " + path + " " + reason);
     EXPECT_EQ(encode_sharpness_model(model), good) << reason;
   }
-  SharpnessModel model;
-  std::string error;
-  EXPECT_FALSE(load_sharpness_model_file(dir.file("none.lvsm"), model, error));
-  EXPECT_EQ(error, "cannot read model file " + dir.file("none.lvsm"));
-  EXPECT_FALSE(load_sharpness_model_file(dir.path(), model, error));
-  EXPECT_EQ(error, "cannot read model file " + dir.path());
-  testing::write_bytes(dir.file("good.lvsm"), good);
-  EXPECT_TRUE(load_sharpness_model_file(dir.file("good.lvsm"), model, error)) << error;
+  // A missing file and a model that loads: programs_test.
 }
 
 // Scores run from 0 (surely sharp) to 100 (surely blurred) through the

@@ -83,11 +83,6 @@ TEST(SharpnessProgram, ScoresDependOnThePhotoAlone) {
   EXPECT_EQ(one.err, "");
   EXPECT_EQ(run(tsv, {"--jobs=3", a}).out, one.out);
   EXPECT_EQ(run(tsv, {a}).out, one.out);
-  for (const char* format : {"--format=jsonl", "--format=text"}) {
-    EXPECT_EQ(run({"--assessor=sharpness", format, "--jobs=3", a}).out,
-              run({"--assessor=sharpness", format, "--jobs=1", a}).out)
-        << format;
-  }
 
   const std::map<std::string, std::string> scores = tsv_scores(one.out);
   ASSERT_EQ(scores.size(), 8u) << one.out;
@@ -123,21 +118,15 @@ TEST(SharpnessProgram, ScoresDependOnThePhotoAlone) {
               "score\tstatus\tpath\n" + moved.at(b + to) + "\tok\t" + b + to + "\n");
   }
 
-  // Text: the photos above 50 are listed, or above the threshold given; the
-  // file that does not decode counts as examined, as with the default assessor.
-  const RunResult text = run({"--assessor=sharpness", a});
-  EXPECT_EQ(text.out.rfind("BLUR\tPATH\n", 0), 0u) << text.out;
-  EXPECT_NE(text.out.find("\t" + a + "/blur_0.jpg\n"), std::string::npos) << text.out;
-  EXPECT_EQ(text.out.find("sharp_"), std::string::npos) << text.out;
-  EXPECT_EQ(text.out.find("flat.jpg"), std::string::npos) << text.out;
-  EXPECT_NE(text.out.find("3/8 are somewhat blurred\n"), std::string::npos) << text.out;
+  // The file that does not decode counts as examined, as with the default
+  // assessor (the text listing itself: the README's and manual's examples).
   const RunResult everything = run({"--assessor=sharpness", "--threshold=-1", a});
   EXPECT_NE(everything.out.find("8/8 are somewhat blurred\n"), std::string::npos) << everything.out;
 }
 
 // Model files for the sharpness assessor: a file that is not one is refused
-// with one line and exit 2 before anything is scored; so is a sharpness model
-// given to the contrast assessor.
+// with one line and exit 2 before anything is scored (every reason's wording:
+// model_file_test); so is a sharpness model given to the contrast assessor.
 TEST(SharpnessProgram, UnusableModelFilesAreRefused) {
   ScopedTempDir tmp;
   const std::string photo = tmp.file("photo.jpg");
@@ -145,12 +134,6 @@ TEST(SharpnessProgram, UnusableModelFilesAreRefused) {
   const std::vector<std::uint8_t> model = encode_sharpness_model(embedded_sharpness_model());
   testing::write_bytes(tmp.file("short.lvsm"), {model.begin(), model.begin() + 10});
   testing::write_bytes(tmp.file("contrast.svm"), std::vector<std::uint8_t>(252, 0));
-  std::vector<std::uint8_t> other = model;
-  other[12 + 11] = '9';
-  testing::write_bytes(tmp.file("other.lvsm"), other);
-  std::vector<std::uint8_t> nan = model;
-  std::fill(nan.end() - 12, nan.end() - 4, 0xFF);  // calibration b: a NaN
-  testing::write_bytes(tmp.file("nan.lvsm"), nan);
   testing::write_bytes(tmp.file("good.lvsm"), model);
 
   const std::pair<Args, std::string> cases[] = {
@@ -158,20 +141,13 @@ TEST(SharpnessProgram, UnusableModelFilesAreRefused) {
        "model file " + tmp.file("short.lvsm") + " is not a sharpness model file"},
       {{"--assessor=sharpness", "--model=" + tmp.file("contrast.svm"), tmp.path()},
        "model file " + tmp.file("contrast.svm") + " is not a sharpness model file"},
-      {{"--model=" + tmp.file("other.lvsm"), "--assessor=sharpness", photo},
-       "model file " + tmp.file("other.lvsm") +
-           " is for feature set edge-slope-9 with 11 features; lumvet measures edge-slope-2 with 11"},
-      {{"--assessor=sharpness", "--model=" + tmp.file("nan.lvsm"), "--format=tsv", photo},
-       "model file " + tmp.file("nan.lvsm") + " holds numbers that are not finite or out of range"},
       {{"--assessor=sharpness", "--model=" + tmp.file("none.lvsm"), photo},
        "cannot read model file " + tmp.file("none.lvsm")},
       {{"--assessor=blur", photo}, "invalid value for --assessor: 'blur'"},
   };
   for (const auto& [args, message] : cases) {
     const RunResult r = lumvet(args);
-    EXPECT_EQ(r.exit_code, 2) << message;
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "lumvet: " + message + "\n");
+    EXPECT_TRUE(testing::ran(r, 2, "", "lumvet: " + message + "\n")) << message;
   }
   // A sharpness model is no model for the contrast assessor.
   const RunResult contrast = lumvet({"--model=" + tmp.file("good.lvsm"), photo});
@@ -184,37 +160,25 @@ TEST(SharpnessProgram, UnusableModelFilesAreRefused) {
             lumvet({"--assessor=sharpness", photo}).out);
 }
 
-// lumvet-train --assessor=sharpness writes a model that lumvet takes, the same
-// bytes from the same photos; a photo without edges is named and left out.
-TEST(SharpnessProgram, TrainedModelIsAcceptedAndRepeatable) {
+// lumvet-train --assessor=sharpness writes a model that lumvet takes and that
+// tells the photos it learnt from apart; a photo without edges is named and left
+// out. (The report's wording: the README's example; the same bytes from the same
+// photos: training_test.)
+TEST(SharpnessProgram, TrainedModelIsAccepted) {
   ScopedTempDir tmp;
   const std::string good = tmp.file("good"), blur = tmp.file("blur");
   testing::write_photo_folders(good, blur, 4, 144, 112);
   ASSERT_TRUE(testing::write_jpeg(good + "/sky.jpg",
                                   testing::luma_to_bitmap(testing::make_flat(144, 112, 200))));
-  const Args args = {"--assessor=sharpness", "--seed=1", "--good=" + good, "--blur=" + blur};
-  Args first = args, second = args;
-  first.push_back("--model-dir=" + tmp.file("m1"));
-  second.push_back("--model-dir=" + tmp.file("m2"));
-  testing::make_dir(tmp.file("m1"));
-  testing::make_dir(tmp.file("m2"));
-  const RunResult r = lumvet_train(first);
+  testing::make_dir(tmp.file("m"));
+  const RunResult r = lumvet_train({"--assessor=sharpness", "--seed=1", "--good=" + good,
+                                    "--blur=" + blur, "--model-dir=" + tmp.file("m")});
   ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
-  EXPECT_EQ(r.out.rfind("measured 8 photos (4 sharp, 4 blurred) in ", 0), 0u) << r.out;
-  EXPECT_NE(r.out.find("correct classification = 100%\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("wrote " + tmp.file("m1") + "/sharpness.lvsm\n"), std::string::npos)
-      << r.out;
   EXPECT_EQ(r.err, "lumvet-train: " + good + "/sky.jpg shows too few edges to measure; skipped\n");
-  ASSERT_EQ(lumvet_train(second).exit_code, 0);
-  const std::vector<std::uint8_t> model = testing::read_bytes(tmp.file("m1/sharpness.lvsm"));
-  EXPECT_EQ(model.size(), SHARPNESS_MODEL_FILE_SIZE);
-  EXPECT_EQ(testing::read_bytes(tmp.file("m2/sharpness.lvsm")), model);
-
   const RunResult scored = lumvet({"--assessor=sharpness", "--format=tsv",
-                                   "--model=" + tmp.file("m1/sharpness.lvsm"), "-R", tmp.path()});
+                                   "--model=" + tmp.file("m/sharpness.lvsm"), "-R", tmp.path()});
   ASSERT_EQ(scored.exit_code, 0) << scored.err;
   const std::map<std::string, std::string> scores = tsv_scores(scored.out);
-  EXPECT_EQ(scores.at(good + "/sky.jpg"), "50");
   for (int i = 0; i < 4; ++i) {
     const std::string n = std::to_string(i);
     EXPECT_LT(score_of(scores, good + "/sharp_" + n + ".jpg"), SHARPNESS_LIST_THRESHOLD) << n;
@@ -237,24 +201,6 @@ TEST(SharpnessProgram, DefaultAssessorIsUnchanged) {
     Args last_wins = args;
     last_wins.insert(last_wins.begin(), {"--assessor=sharpness", "--assessor=contrast"});
     EXPECT_EQ(lumvet(last_wins, source).out, plain.out) << args.front();
-  }
-}
-
-// On the bundled photos every blurred copy scores higher than its original.
-TEST(SharpnessProgram, BlurredSampleCopiesScoreHigher) {
-  const RunResult r =
-      lumvet({"--assessor=sharpness", "--format=tsv", "samples"}, LUMVET_SOURCE_DIR);
-  ASSERT_EQ(r.exit_code, 0) << r.err;
-  const std::map<std::string, std::string> scores = tsv_scores(r.out);
-  for (const char* scene : {"dogs_window", "forest_stream", "mountain_autumn", "paint_brushes"}) {
-    const std::string base = std::string("samples/") + scene;
-    const int original = score_of(scores, base + ".jpg");
-    const int s2 = score_of(scores, base + "_blur_s2.jpg");
-    const int s4 = score_of(scores, base + "_blur_s4.jpg");
-    EXPECT_LT(original, s2) << scene;
-    EXPECT_LE(s2, s4) << scene;
-    EXPECT_LT(original, SHARPNESS_LIST_THRESHOLD) << scene;
-    EXPECT_GT(s4, SHARPNESS_LIST_THRESHOLD) << scene;
   }
 }
 

@@ -8,18 +8,9 @@
 
 #include "imaging/bitmap.h"
 #include "sharpness/edge_slopes.h"
+#include "tests/support/luma_rows.h"
 
 namespace lumvet::testing {
-
-struct LumaImage {
-  std::int32_t width = 0;
-  std::int32_t height = 0;
-  std::vector<std::uint8_t> pixels;  // rows top to bottom, one byte per pixel
-
-  const std::uint8_t* row(std::int32_t y) const {
-    return pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
-  }
-};
 
 struct CheckerOptions {
   std::int32_t width = 256;

@@ -1,6 +1,7 @@
 #include "tests/support/test_support.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -97,7 +98,7 @@ std::string slurp_fd(int fd) {
 }  // namespace
 
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
-                      const std::string& cwd) {
+                      const std::string& cwd, const std::function<void()>& in_child) {
   RunResult result;
   char out_tmpl[] = "/tmp/lumvet-out-XXXXXX";
   char err_tmpl[] = "/tmp/lumvet-err-XXXXXX";
@@ -110,6 +111,7 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
     ::dup2(out_fd, 1);
     ::dup2(err_fd, 2);
     if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(127);
+    if (in_child) in_child();
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -118,7 +120,9 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
     ::_exit(127);
   }
   int status = 0;
-  ::waitpid(pid, &status, 0);
+  rusage usage{};
+  ::wait4(pid, &status, 0, &usage);
+  result.peak_kib = usage.ru_maxrss;
   result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   ::lseek(out_fd, 0, SEEK_SET);
   ::lseek(err_fd, 0, SEEK_SET);
@@ -127,6 +131,18 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
   ::close(out_fd);
   ::close(err_fd);
   return result;
+}
+
+::testing::AssertionResult ran(const RunResult& r, int exit_code, const std::string& out,
+                               const std::string& err) {
+  if (r.exit_code == exit_code && r.out == out && r.err == err) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure()
+         << "exit code " << r.exit_code << ", expected " << exit_code
+         << "\n  out: " << ::testing::PrintToString(r.out) << "\n  expected "
+         << ::testing::PrintToString(out) << "\n  err: " << ::testing::PrintToString(r.err)
+         << "\n  expected " << ::testing::PrintToString(err);
 }
 
 std::string built_program(const std::string& relative) {

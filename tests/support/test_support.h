@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "imaging/bitmap.h"
 
 namespace lumvet::testing {
@@ -45,16 +47,23 @@ Bitmap32 make_uniform_bitmap(std::int32_t width, std::int32_t height, std::uint8
 // red = (3 j + 5 i) mod 256 at row i, column j.
 Bitmap32 make_reference_bitmap();
 
-// Result of running a program: exit code, standard output and standard error.
+// Result of running a program: exit code (128 + the signal that ended it),
+// standard output and standard error, and its peak resident size in kilobytes.
 struct RunResult {
   int exit_code = -1;
   std::string out;
   std::string err;
+  long peak_kib = 0;
 };
 // Runs `program` with `args` (argv[1...]) in working directory `cwd` (empty: the
-// current one) and collects its output.
+// current one) and collects its output; `in_child`, when given, runs in the child
+// just before the program starts (after the output is redirected).
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
-                      const std::string& cwd = "");
+                      const std::string& cwd = "", const std::function<void()>& in_child = {});
+// Whether a run ended with `exit_code` having printed exactly `out` and `err`
+// (what it did print, when not): EXPECT_TRUE(ran(r, 2, "", "prog: ...\n")).
+::testing::AssertionResult ran(const RunResult& r, int exit_code, const std::string& out,
+                               const std::string& err);
 // Path of a program built in this build tree, e.g. "cli/lumvet".
 std::string built_program(const std::string& relative);
 

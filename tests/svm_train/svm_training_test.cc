@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <bit>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -14,6 +13,7 @@
 
 #include "imaging/imaging.h"
 #include "scoring/file_scoring.h"
+#include "scoring/model_file.h"
 #include "svm_train/smo.h"
 #include "tests/support/image_files.h"
 #include "tests/support/test_photos.h"
@@ -138,13 +138,8 @@ TEST(SvmTraining, ReportModelFileAndEvaluation) {
                 "\ncorrect classification = " + std::to_string(correct * 100 / 60) +
                 "%\ntraining on 60 samples complete in N secs\n" + evaluation);
 
-  // 252 bytes: dims, bias and weights as trained, little-endian.
-  std::vector<std::uint8_t> bytes = {0x1E, 0x00, 0x00, 0x00};
-  for (int k = -1; k < FEATURE_COUNT; ++k) {
-    const auto v = std::bit_cast<std::uint64_t>(k < 0 ? model.bias : model.weights[k]);
-    for (int i = 0; i < 64; i += 8) bytes.push_back(static_cast<std::uint8_t>(v >> i));
-  }
-  EXPECT_EQ(read_bytes(tree.model_file()), bytes);
+  // The weights as trained, in the model file's layout (model_file_test).
+  EXPECT_EQ(read_bytes(tree.model_file()), encode_svm_model(model));
 
   // lumvet --model scores with those weights: from the evaluation's start state it
   // lists m/blur as the evaluation did.
@@ -177,9 +172,8 @@ TEST(SvmTraining, FailuresAreReported) {
   const SvmTrainingOptions options{dir.file("good"), dir.file("blur"), dir.path()};
   const std::string folders = dir.file("good") + "/ and " + dir.file("blur") + "/";
   RunResult run = train(options, 1);
-  EXPECT_EQ(run.exit_code, EXIT_NOT_TRAINED);
-  EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, "lumvet-train: no photos to train on in " + folders + "\n");
+  EXPECT_TRUE(testing::ran(run, EXIT_NOT_TRAINED, "",
+                           "lumvet-train: no photos to train on in " + folders + "\n"));
 
   // Photos that cannot be decoded are read, named and skipped: still nothing to train on.
   testing::make_dir(dir.file("blur"));
