@@ -307,20 +307,12 @@ std::optional<Bitmap32> decode_image_region(const std::string& path, std::int32_
     return bitmap;
   }
   DecodeSource source = DecodeSource::image;
-  if (!decode_whole(file.get(), format, DecodeOptions{}, bitmap, source)) return std::nullopt;
-  const std::int32_t x0 = std::clamp(x, 0, bitmap.width);
-  const std::int32_t y0 = std::clamp(y, 0, bitmap.height);
-  const std::int32_t x1 = static_cast<std::int32_t>(
-      std::clamp(std::int64_t{x} + width, std::int64_t{x0}, std::int64_t{bitmap.width}));
-  const std::int32_t y1 = static_cast<std::int32_t>(
-      std::clamp(std::int64_t{y} + height, std::int64_t{y0}, std::int64_t{bitmap.height}));
-  if (x1 <= x0 || y1 <= y0) return std::nullopt;
-  Bitmap32 part = make_bitmap32(x1 - x0, y1 - y0);
-  if (!part.pixels) return std::nullopt;
-  for (std::int32_t r = y0; r < y1; ++r) {
-    std::memcpy(part.row(r - y0), bitmap.row(r) + 4 * static_cast<std::size_t>(x0), part.stride());
-  }
-  return part;
+  KeptFrame whole;
+  if (!decode_whole(file.get(), format, DecodeOptions{}, whole.bitmap, source)) return std::nullopt;
+  whole.kind = KeptFrame::Kind::bgrx;
+  whole.width = whole.bitmap.width;
+  whole.height = whole.bitmap.height;
+  return kept_frame_region(whole, x, y, width, height);
 }
 
 void bgrx_to_luma(const std::uint8_t* bgrx, std::int32_t count, std::uint8_t* luma) {

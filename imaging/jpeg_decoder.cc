@@ -3,7 +3,7 @@
 // pixels; where only column spans are wanted, the library's upsampling and
 // colour conversion are redone here for those spans (ycc_spans.h). libjpeg
 // reports fatal errors by calling error_exit, which longjmps back to the one
-// setjmp in run_jpeg_decode; no C++ object with a destructor lives in the frames
+// setjmp in run_jpeg_job; no C++ object with a destructor lives in the frames
 // that a longjmp leaves.
 #include <algorithm>
 #include <csetjmp>
@@ -531,24 +531,18 @@ bool read_jpeg(JpegJob* job) {
   return true;
 }
 
-bool run_jpeg_decode(JpegJob* job) {
-  volatile bool ok = false;
-  if (setjmp(job->error.jump) == 0) ok = read_jpeg(job);
-  return ok;
-}
-
-}  // namespace
-
-namespace {
-
-bool run_jpeg_job(JpegJob& job, ImageRowSink& sink) {
-  job.sink = &sink;
+// Runs `read` (read_jpeg or read_jpeg_view) with libjpeg's fatal errors
+// longjmping back to the one setjmp here, then releases the decoder: the one
+// cleanup point, after success or error. `job` is not changed in this frame
+// between the setjmp and a longjmp.
+bool run_jpeg_job(JpegJob& job, bool (*read)(JpegJob*)) {
   job.cinfo.err = jpeg_std_error(&job.error.pub);
   job.error.pub.error_exit = on_error_exit;
   job.error.pub.emit_message = on_emit_message;
   job.error.pub.output_message = on_output_message;
-  const bool ok = run_jpeg_decode(&job);
-  jpeg_destroy_decompress(&job.cinfo);  // the one cleanup point, after success or error
+  volatile bool ok = false;
+  if (setjmp(job.error.jump) == 0) ok = read(&job);
+  jpeg_destroy_decompress(&job.cinfo);
   return ok;
 }
 
@@ -557,7 +551,8 @@ bool run_jpeg_job(JpegJob& job, ImageRowSink& sink) {
 bool decode_jpeg_rows(std::FILE* file, ImageRowSink& sink) {
   JpegJob job{};
   job.file = file;
-  return run_jpeg_job(job, sink);
+  job.sink = &sink;
+  return run_jpeg_job(job, read_jpeg);
 }
 
 bool decode_jpeg_memory_rows(const std::uint8_t* data, std::size_t size, ImageRowSink& sink) {
@@ -565,7 +560,8 @@ bool decode_jpeg_memory_rows(const std::uint8_t* data, std::size_t size, ImageRo
   JpegJob job{};
   job.memory = data;
   job.memory_size = size;
-  return run_jpeg_job(job, sink);
+  job.sink = &sink;
+  return run_jpeg_job(job, read_jpeg);
 }
 
 namespace {
@@ -666,12 +662,6 @@ bool read_jpeg_view(JpegJob* job) {
   return true;
 }
 
-bool run_jpeg_view(JpegJob* job) {
-  volatile bool ok = false;
-  if (setjmp(job->error.jump) == 0) ok = read_jpeg_view(job);
-  return ok;
-}
-
 }  // namespace
 
 bool decode_jpeg_view(std::FILE* file, const JpegView& view, Bitmap32& out, ImageSize& image_size) {
@@ -679,12 +669,7 @@ bool decode_jpeg_view(std::FILE* file, const JpegView& view, Bitmap32& out, Imag
   job.file = file;
   job.view = &view;
   job.out = &out;
-  job.cinfo.err = jpeg_std_error(&job.error.pub);
-  job.error.pub.error_exit = on_error_exit;
-  job.error.pub.emit_message = on_emit_message;
-  job.error.pub.output_message = on_output_message;
-  const bool ok = run_jpeg_view(&job);
-  jpeg_destroy_decompress(&job.cinfo);
+  const bool ok = run_jpeg_job(job, read_jpeg_view);
   image_size = ok ? ImageSize{job.image_width, job.image_height} : ImageSize{};
   return ok;
 }

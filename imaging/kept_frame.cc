@@ -49,7 +49,6 @@ bool KeptFrame::size_plane(int c, std::int32_t stride, std::int32_t rows) {
     p.capacity = room;
   }
   p.stride = stride;
-  p.rows = rows;
   return true;
 }
 

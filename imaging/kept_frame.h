@@ -23,15 +23,14 @@ namespace lumvet {
 struct KeptFrame {
   enum class Kind { none, bgrx, planes };
 
-  // One component of a planar frame: `rows` rows of `stride` bytes, of which
-  // the first `height` rows and `width` columns are the picture's samples.
+  // One component of a planar frame: rows of `stride` bytes, of which the
+  // first `height` rows and `width` columns are the picture's samples.
   // Its memory is kept from frame to frame and not initialised: the decoder
   // writes every byte of the rows it uses.
   struct Plane {
     platform::LargeBuffer bytes;
     std::size_t capacity = 0;
     std::int32_t stride = 0;
-    std::int32_t rows = 0;
     std::int32_t width = 0;
     std::int32_t height = 0;
     int h_samp = 1;  // sampling factors as the JPEG file states them
